@@ -1,0 +1,40 @@
+/* HRESULT-style result codes and the COM task allocator, for the class layer
+ * and its callers. On Windows the platform supplies them. */
+#ifndef TAGKIT_SYSTEM_TLX_COM_H_
+#define TAGKIT_SYSTEM_TLX_COM_H_
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "tlx_export.h"
+
+#if defined(_WIN32)
+#include <objbase.h>
+#else
+/* A result code is 32 bits wide on every platform: failures stay negative. */
+typedef int32_t HRESULT;
+
+#define TLX_HRESULT(value) ((HRESULT)(uint32_t)(value))
+#define S_OK TLX_HRESULT(0x00000000u)
+#define S_FALSE TLX_HRESULT(0x00000001u)
+#define E_POINTER TLX_HRESULT(0x80004003u)
+#define E_FAIL TLX_HRESULT(0x80004005u)
+#define E_UNEXPECTED TLX_HRESULT(0x8000FFFFu)
+#define E_OUTOFMEMORY TLX_HRESULT(0x8007000Eu)
+#define E_INVALIDARG TLX_HRESULT(0x80070057u)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+/* Buffers that the library hands out are freed by the caller with
+ * CoTaskMemFree. */
+TLX_API void* CoTaskMemAlloc(size_t size);
+TLX_API void CoTaskMemFree(void* block);
+#ifdef __cplusplus
+}
+#endif
+#endif /* _WIN32 */
+
+#endif /* TAGKIT_SYSTEM_TLX_COM_H_ */
