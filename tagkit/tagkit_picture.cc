@@ -6,7 +6,7 @@
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
 #include "tlx_id3.h"
-#include "value_text.h"
+#include "tagkit_internal.h"
 
 namespace {
 
@@ -119,7 +119,7 @@ HRESULT CTagkit::SetAPIC(const PictureVector& values) {
   HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
   if (FAILED(hr)) return hr;
   CPicture& picture = *values[0];
-  std::string mime = tagkit_text::WideToNarrow(picture.Mime());
+  std::string mime = tagkit_internal::WideToNarrow(picture.Mime());
   std::int64_t length = static_cast<std::int64_t>(picture.Size()) +
                         static_cast<std::int64_t>(mime.size()) + 4;
   if (length > static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
