@@ -45,9 +45,9 @@ std::vector<ParseRow> ParseRows() {
       {"APIC UTF-16 description", false,
        Concat({{1}, Text("image/png"), {0, 0}, {0xFF, 0xFE, 'A', 0, 0, 0}, jpeg}), S_OK,
        L"image/png", jpeg},
-      // The zero byte of 'A' 00 and the next 00 lie at an odd distance: no terminator there.
+      // 'A' 00 00 'B': the zero pair at an odd distance is no terminator.
       {"APIC UTF-16 terminator at even distance only", false,
-       Concat({{1}, Text("x"), {0, 0}, {'A', 0, 0, 'B', 0, 0}, {7}}), S_OK, L"x", {'B', 0, 0, 7}},
+       Concat({{1}, Text("x"), {0, 0}, {'A', 0, 0, 'B', 0, 0}, {7}}), S_OK, L"x", {7}},
       {"APIC terminator is the last byte", false, Concat({{0}, Text("image/png"), {0, 3, 0}}), S_OK,
        L"image/png", {}},
       {"APIC encoding 2", false, Concat({{2}, Text("image/png"), {0, 3, 0}, jpeg}), E_FAIL, L"", {}},
@@ -132,7 +132,7 @@ TEST(PictureTest, FillingReplacesTheBuffer) {
   Picture picture;
   const unsigned char first[] = {9, 9, 9};
   ASSERT_EQ(S_OK, picture.SetAll(first, 3, L"image/jpeg"));
-  const Bytes payload = Concat({{0}, Text("image/png"), {3, 0}, {7}});
+  const Bytes payload = Concat({{0}, Text("image/png"), {0, 3, 0}, {7}});
   ASSERT_EQ(S_OK, picture.SetAPIC(payload.data(), static_cast<std::int32_t>(payload.size())));
   EXPECT_EQ(L"image/png", picture.Mime());
   EXPECT_EQ(Bytes({7}), PictureBytes(picture));
