@@ -103,6 +103,8 @@ TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
       {"non-empty filename", File23(Frame23("GEOB", Concat({{0}, Text("m"), {0}, Text("f"), {0}, Text("USR_MTDID"), {0}, a}))),
        nullptr, nullptr},
       {"ID3v2.2", File22(Frame22("GEO", Geob("m", "USR_MTDID", a))), &a, nullptr},
+      {"frame claiming 2 GB", File23(Concat({Text("GEOB"), {0x7F, 0xFF, 0xFF, 0xF0, 0, 0}, Geob("m", "USR_MTDID", a)})),
+       nullptr, nullptr},
       {"malformed frame first", File23(Concat({Frame23("GEOB", Concat({{3}, Text("m"), {0, 0}, Text("USR_MTDID"), {0}})),
                                                Frame23("GEOB", Geob("m", "USR_MTDID", a))})),
        &a, nullptr},

@@ -75,6 +75,9 @@ TEST_F(TagkitPictureTest, ReadsTheFirstPictureFrame) {
       {"empty APIC", File23(Frame23("APIC", {})), false, L"", {}},
       {"ID3v2.2 tag without PIC", File22(Frame22("TT2", {0, 'x'})), false, L"", {}},
       {"no tag", kAudio, false, L"", {}},
+      // A frame size far beyond the tag and the file.
+      {"APIC claiming 16 MB", File23(Concat({Text("APIC"), {0x00, 0xFF, 0xFF, 0xF0, 0, 0}, {0}, Text("image/png"), {0, 3, 0}, kPng})),
+       false, L"", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
