@@ -262,9 +262,9 @@ TEST_F(ClassTest, CommitUnderFileFaults) {
                               TLX_FAULT_RENAME, TLX_FAULT_FSYNC});
 }
 
-// Known fault: the engine takes a failed read of the tag header or of the
-// trailer for a missing tag or trailer, so a commit that meets one stacks
-// the old tag into the audio or appends a second trailer, and succeeds.
+// Known fault: the ID3v1 setters take a failed read of the trailer for a
+// missing trailer, so a commit that meets one appends a second trailer (the
+// first then counts as audio) and succeeds.
 TEST_F(ClassTest, DISABLED_CommitUnderReadAndSeekFaults) {
   CheckCommitUnderFaults(a_, {TLX_FAULT_READ, TLX_FAULT_SEEK});
 }
