@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "tag_inspect.h"
@@ -44,12 +43,6 @@ class ClassTest : public ::testing::Test {
   tagkit_test::TempDir dir_;
   std::string a_, b_;
 };
-
-TEST_F(ClassTest, ExportedLayout) {
-  EXPECT_TRUE(std::has_virtual_destructor<CTagkit>::value);
-  EXPECT_TRUE(std::is_copy_constructible<CTagkit>::value);
-  EXPECT_TRUE(std::is_copy_assignable<CTagkit>::value);
-}
 
 TEST_F(ClassTest, OpenResultCodes) {
   const std::string dirPath = dir_.File("sub");
