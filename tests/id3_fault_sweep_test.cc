@@ -83,6 +83,7 @@ class FaultSweepTest : public ::testing::Test {
       }
     }
     EXPECT_GT(total, 5);
+    RecordProperty("injected_failures", total);
   }
 
   TempDir dir_;
