@@ -34,7 +34,14 @@ HRESULT CTagkit::PutGeob(std::int32_t id, const GeobVector& values) {
   // Refused here rather than at the commit, where an unknown identifier or a
   // null object would make Close fail and drop every other change.
   if (!IsGeobProperty(id)) return E_TAG_UNSUPPORTED;
-  if (!values.empty() && !values[0]) return E_POINTER;
+  if (!values.empty()) {
+    if (!values[0]) return E_POINTER;
+    // Description and MIME type written at the commit are at most 17 bytes.
+    if (static_cast<std::int64_t>(values[0]->GetDataSize()) + 4 + 9 + 17 >
+        static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+      return E_INVALIDARG;
+    }
+  }
   HRESULT hr = V2EditBegin();
   if (FAILED(hr)) return hr;
   m_geobs.erase(id);

@@ -157,6 +157,14 @@ TEST_F(TagkitPictureTest, RefusedCalls) {
   EXPECT_EQ(kJpeg, PictureBytes(pictures[0]));
   EXPECT_EQ(S_OK, tag.Close());
   EXPECT_EQ(original, Read());
+  // ID3v2.2 frame sizes have 24 bits.
+  Write(TaggedFile(2, Frame22("PIC", Concat({{0}, Text("JPG"), {3, 0}, kJpeg}))));
+  ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
+  EXPECT_EQ(E_INVALIDARG, tag.PutBinary(PROPID_PICTURE, {MakePicture(Bytes(0xFFFFFA, 1), L"")}));
+  EXPECT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(Bytes(0xFFFFF0, 1), L"")}));
+  ASSERT_EQ(S_OK, tag.GetBinary(PROPID_PICTURE, pictures));
+  EXPECT_EQ(0xFFFFF0, pictures[0]->Size());
+  EXPECT_EQ(S_OK, tag.Close());
 }
 
 }  // namespace
