@@ -20,7 +20,9 @@ class SqaContextTest : public ::testing::Test {
  protected:
   void SetUp() override { memset(&ctx_, 0, sizeof(ctx_)); }
   void TearDown() override {
-    if (ctx_.path != nullptr) EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx_));
+    if (ctx_.path != nullptr) {
+      EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx_));
+    }
   }
   int32_t Create(const Bytes& content, int32_t mode) {
     WriteFile(file_, content);

@@ -22,7 +22,9 @@ class SqaEditTest : public ::testing::Test {
  protected:
   void SetUp() override { memset(&ctx_, 0, sizeof(ctx_)); }
   void TearDown() override {
-    if (ctx_.path != nullptr) EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx_));
+    if (ctx_.path != nullptr) {
+      EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx_));
+    }
   }
   // A container file whose tag holds kOldFrames and has the given size field.
   Bytes Original(std::uint32_t size_field = 400) {

@@ -8,6 +8,7 @@
 
 #include "container_support.h"
 #include "sqa_internal.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
@@ -58,6 +59,14 @@ bool HoldsNewContent(const Bytes& file) {
     if (file[i] != 0) return false;
   }
   return std::equal(kTail.begin(), kTail.end(), file.begin() + tag_length);
+}
+
+// Enough to tell files apart in a failure message.
+std::string Describe(const Bytes& file) {
+  if (file.size() < 10) return "a file of " + std::to_string(file.size()) + " bytes";
+  std::size_t tag_length = 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
+  return std::string(file.begin(), file.begin() + 3) + " tag of " + std::to_string(tag_length) +
+         " bytes, file of " + std::to_string(file.size());
 }
 
 TEST(SqaFaultSweep, ContainerEditIsAlwaysOldOrNewWithAnIntactBackup) {
@@ -112,12 +121,16 @@ TEST(SqaFaultSweep, ContainerEditIsAlwaysOldOrNewWithAnIntactBackup) {
 
       Bytes now = ReadFile(file);
       if (rc == 0) {
-        EXPECT_EQ(edited, now);
+        EXPECT_TRUE(now == edited) << Describe(now);
       } else {
-        EXPECT_TRUE(now == original || HoldsNewContent(now)) << "code " << rc;
+        EXPECT_TRUE(now == original || HoldsNewContent(now)) << "code " << rc << ": " << Describe(now);
       }
-      if (now != original) EXPECT_TRUE(FileExists(backup));
-      if (FileExists(backup)) EXPECT_EQ(old_tag, ReadFile(backup));
+      if (now != original) {
+        EXPECT_TRUE(FileExists(backup));
+      }
+      if (FileExists(backup)) {
+        EXPECT_EQ(old_tag, ReadFile(backup));
+      }
       EXPECT_EQ(std::vector<std::string>(), ListDir(temp.path()));
       EXPECT_EQ(std::vector<std::string>{}, [&] {
         std::vector<std::string> stray;
