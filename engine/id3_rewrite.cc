@@ -181,11 +181,14 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
   // A readable stored header keeps its magic and version bytes; a file
   // without one gets an ID3v2.3 header.
   tlx_id3_v2_header stored;
-  bool has_tag = tlx_id3_v2_get_header(ctx, &stored) == TLX_ID3_OK;
+  int32_t present = 0;
+  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &stored, &present);
+  if (rc != TLX_ID3_OK) return rc;
+  const bool has_tag = present != 0;
   uint8_t header[TLX_ID3_HEADER_SIZE] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
   if (has_tag) {
     bool at_end = false;
-    int32_t rc = SeekContentForRead(ctx, 0, &at_end);
+    rc = SeekContentForRead(ctx, 0, &at_end);
     if (rc != TLX_ID3_OK) return rc;
     if (tlx_id3_read_content(ctx, header, TLX_ID3_HEADER_SIZE) != TLX_ID3_HEADER_SIZE) {
       return TLX_ID3_E_READ;
@@ -193,7 +196,7 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
   }
   header[5] = flags_byte;
   tlx_id3_syncsafe_encode(tag_end - TLX_ID3_HEADER_SIZE, header + 6);
-  int32_t rc = PutAt(ctx, 0, header, sizeof header);
+  rc = PutAt(ctx, 0, header, sizeof header);
   if (rc != TLX_ID3_OK) return rc;
 
   if (work->ext_header != nullptr) {
@@ -333,13 +336,15 @@ int32_t tlx_id3_replace_content(tlx_id3_context* ctx) {
     RemoveTempFile(temp);
     return TLX_ID3_E_CLOSE;
   }
+  int32_t rc = TLX_ID3_OK;
   if (tlx_id3_close_content(ctx) < 0) {
+    // A failed close releases the descriptor all the same: the file is left
+    // as it was and opened again below.
     tlx_trace_error("in %s() tlx_close() failed.", kName);
     RemoveTempFile(temp);
-    return TLX_ID3_E_CLOSE;
-  }
-  int32_t rc = TLX_ID3_OK;
-  if (tlx_rename(temp, ctx->path) != 0) {
+    ctx->fd = TLX_INVALID_HANDLE;
+    rc = TLX_ID3_E_CLOSE;
+  } else if (tlx_rename(temp, ctx->path) != 0) {
     tlx_trace_error("in %s() tlx_rename() failed.", kName);
     RemoveTempFile(temp);
     rc = TLX_ID3_E_SYSTEM;
