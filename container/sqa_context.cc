@@ -337,10 +337,18 @@ int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup_path,
       tlx_sqa_trace_error("in %s() transaction is invalid.", kName);
       return TLX_ID3_E_STATE;
     }
-    if (tlx_id3_close_content(&ctx->id3) != 0) return TLX_ID3_E_CLOSE;
+  }
+  int32_t rc = TLX_ID3_OK;
+  if (reopen && tlx_id3_close_content(&ctx->id3) != 0) {
+    // A failed close releases the descriptor all the same; recover nothing,
+    // but leave the context with a usable handle.
+    rc = TLX_ID3_E_CLOSE;
+  }
+  if (reopen) {
+    ctx->id3.fd = TLX_INVALID_HANDLE;
     ctx->fd = TLX_INVALID_HANDLE;
   }
-  int32_t rc = tlx_id3_v2_recover(path, backup_path, TLX_SQA_TAG_ID);
+  if (rc == TLX_ID3_OK) rc = tlx_id3_v2_recover(path, backup_path, TLX_SQA_TAG_ID);
   if (reopen) {
     int32_t mode = ctx->mode == TLX_SQA_MODE_READ ? TLX_SQA_MODE_READ : TLX_SQA_MODE_WRITE;
     if (tlx_sqa_open_content(ctx, mode, &ctx->id3.fd) < 0) {

@@ -65,7 +65,11 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
   // The backup keeps the tag as it was before the first edit: an existing
   // backup is never overwritten.
   if (ctx->backup_path != nullptr && !RegularFileExists(ctx->backup_path)) {
+    // The backup reads the file through a context of its own while ours
+    // holds it for writing; only that read-only open may share our hold.
+    tlx_share_with_owner_begin();
     int32_t rc = tlx_id3_v2_backup(ctx->backup_path, ctx->path, TLX_SQA_TAG_ID);
+    tlx_share_with_owner_end();
     if (rc != TLX_ID3_OK) return rc;
   }
   uint32_t tag_size = 0;

@@ -72,6 +72,12 @@ TEST_F(SqaEditTest, EngineEditBetweenBeginAndEndWithOneBackup) {
   EXPECT_EQ(400u, ctx_.old_tag_size);
   Bytes old_tag(original.begin(), original.begin() + 410);
   EXPECT_EQ(old_tag, ReadFile(backup_));
+  // Only the layer's own backup may read the file while the context holds it
+  // for writing: other contexts and a backup taken from outside are refused.
+  tlx_sqa_context reader;
+  EXPECT_EQ(1, tlx_sqa_create_context(wfile_.c_str(), TLX_SQA_MODE_READ, 0, nullptr, &reader));
+  EXPECT_EQ(1, tlx_id3_v2_backup(dir_.WFile("other.bak").c_str(), wfile_.c_str(), "kq7"));
+  EXPECT_FALSE(FileExists(dir_.File("other.bak")));
   SetTitle("New title");
   ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
   EXPECT_EQ(TLX_SQA_STATE_IDLE, ctx_.state);
