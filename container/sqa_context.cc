@@ -154,13 +154,16 @@ int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_s
   }
   mode = tlx_sqa_conv_context_mode(mode);
 
+  // A file that this call creates is removed again when creation fails.
+  bool existed = mode == TLX_SQA_MODE_CREATE && tlx_stat_mode(ctx->path) != TLX_S_ERROR;
   int32_t rc = tlx_id3_create_context(ctx->path, mode, header, &ctx->id3);
   tlx_sqa_free(header);
   if (rc != TLX_ID3_OK) {
+    if (mode == TLX_SQA_MODE_CREATE && !existed) tlx_unlink(ctx->path);
     Release(ctx);
     return rc;
   }
-  // Undoes a creation that cannot be completed: a file made here goes too.
+  // Undoes a creation that cannot be completed, a file made here included.
   auto fail = [ctx, mode](int32_t code) {
     tlx_id3_destroy_context(&ctx->id3);
     if (mode == TLX_SQA_MODE_CREATE) tlx_unlink(ctx->path);

@@ -6,6 +6,7 @@
 
 #include "container_support.h"
 #include "sqa_internal.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
@@ -189,6 +190,34 @@ TEST_F(SqaEditTest, CallsOutOfOrderAreRefused) {
   EXPECT_EQ(original, ReadFile(file_));
   EXPECT_EQ(10, tlx_sqa_destroy_context(&ctx_));
 }
+
+#if defined(TLX_FAULT_INJECTION)
+TEST_F(SqaEditTest, AFailedEndCanBeRepeatedAndAFailedRepaddingEndsTheEdit) {
+  Bytes original = Original(2000);
+  Open(original, false);
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  AddPrivate(2970);
+  // The rewrite cannot replace the file: the edit stays open.
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_RENAME, 1);
+  EXPECT_EQ(-999, tlx_sqa_edit_end(&ctx_));
+  EXPECT_EQ(TLX_SQA_STATE_EDITING, ctx_.state);
+  EXPECT_EQ(original, ReadFile(file_));
+  // Ending again commits the frames, but re-padding them fails: the file
+  // holds the new tag with the rewrite's padding and the edit is over.
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_RENAME, 2);
+  EXPECT_EQ(-999, tlx_sqa_edit_end(&ctx_));
+  tlx_fault_reset();
+  EXPECT_EQ(TLX_SQA_STATE_IDLE, ctx_.state);
+  Bytes frames = Concat({kOldFrames, Frame23("PRIV", Bytes(2970, 0x42))});
+  EXPECT_EQ(Concat({Kq7Tag(frames, 1022), kTail}), ReadFile(file_));
+  // The next edit, even an empty one, brings the padding in line.
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
+  EXPECT_EQ(Concat({Kq7Tag(frames, 62), kTail}), ReadFile(file_));
+}
+#endif
 
 TEST_F(SqaEditTest, AFailedBackupStopsTheEdit) {
   Bytes original = Original();
