@@ -123,6 +123,15 @@ TEST_F(SqaContextTest, CreateModeWritesAnEmptyContainerTag) {
   ASSERT_EQ(0, tlx_sqa_parse_codec_data_header(stored.data(), &header));
   ASSERT_EQ(0, tlx_sqa_set_codec_data_header(&ctx_, &header));
   EXPECT_EQ(Concat({Kq7Tag({}, 500), stored}), ReadFile(file_));
+  // The new file takes frames like any other.
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  tlx_id3_v2_frame_header frame = {};
+  frame.id = TLX_ID3_FRAME_ID('T', 'I', 'T', '2');
+  frame.size = static_cast<std::uint32_t>(kFrames.size() - 10);
+  ASSERT_EQ(0, tlx_id3_v2_add_frame(&ctx_.id3, &frame, kFrames.data() + 10));
+  ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
+  // 26 bytes of frames: the rewrite's padding (1024 - 36 % 16) stays.
+  EXPECT_EQ(Concat({Kq7Tag(kFrames, 1020), stored}), ReadFile(file_));
   ASSERT_EQ(0, tlx_sqa_destroy_context(&ctx_));
   ASSERT_EQ(0, tlx_sqa_create_context(wfile_.c_str(), TLX_SQA_MODE_READ, 0, nullptr, &ctx_));
   tlx_sqa_codec_data_header again;
