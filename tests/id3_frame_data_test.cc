@@ -48,8 +48,15 @@ TEST(Id3FrameData, UnsynchronisedWholeVersusStreamed) {
   int32_t rc = 0;
   EXPECT_EQ(ReadWhole(file, Id("PRIV"), 0, 10, &rc), Bytes({0xFF, 0xE0, 0x41}));
   EXPECT_EQ(Stream(file, Id("PRIV"), 2), Bytes({0xFF, 0x00, 0xE0}));
-  // The next frame is found at its content offset, past the stuffing.
+  // The next frame is found at its content offset, past the stuffing, and
+  // the walk ends with the tag although its content is one byte short of it.
   EXPECT_EQ(ReadWhole(file, Id("TPE1"), 0, 10, &rc), Text("z"));
+  uint32_t count = 0;
+  EXPECT_EQ(tlx_id3_v2_get_frame_total_num(file.ctx(), &count), 0);
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(tlx_id3_v2_get_frame_header(file.ctx(), Id("TALB"), 0, nullptr), TLX_ID3_E_PARAM);
+  tlx_id3_v2_frame_header f;
+  EXPECT_EQ(tlx_id3_v2_get_frame_header(file.ctx(), Id("TALB"), 0, &f), TLX_ID3_E_NOT_FOUND);
 }
 
 TEST(Id3FrameData, Utf16TurnedLittleEndian) {

@@ -2,6 +2,8 @@
 // frame list, on well-formed and on damaged tags.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine_file.h"
 
 namespace tagkit_test {
@@ -287,24 +289,47 @@ TEST(Id3V2FrameIndex, ChecksParametersAndState) {
 }
 
 #if defined(TLX_FAULT_INJECTION)
+// Every read and every positioning of each operation fails in turn: the
+// operation reports a code and leaves nothing allocated or streaming.
 TEST(Id3V2FrameIndex, FailedSystemCallsGiveCodes) {
-  EngineFile file(PaddedTag());
-  tlx_id3_v2_header h;
+  Bytes ext = Concat({Be32(6), {0, 0}, Be32(20)});
+  EngineFile file(Concat({Id3v2Tag(3, 0x40, Concat({ext, Frame23("TIT2", Text("abc"), 0, 0xA0),
+                                                   Frame23("TIT2", Text("de")), Zeros(20)})),
+                          Id3v1("t", "a", "b", "2000", "c", 1, 2)}));
+  tlx_id3_context* ctx = file.ctx();
   uint32_t n = 0;
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_SEEK, 1);
-  EXPECT_EQ(tlx_id3_v2_get_header(file.ctx(), &h), TLX_ID3_E_SEEK);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 1);
-  EXPECT_EQ(tlx_id3_v2_get_header(file.ctx(), &h), TLX_ID3_E_READ);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 2);  // the first frame header
-  EXPECT_EQ(tlx_id3_v2_get_frame_total_num(file.ctx(), &n), TLX_ID3_E_READ);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 2);
-  EXPECT_EQ(tlx_id3_v2_get_padding_size(file.ctx(), &n), TLX_ID3_E_OPEN);
-  EXPECT_EQ(n, 0u);
-  EXPECT_EQ(file.ctx()->work->frames_end, 0u);
+  uint8_t buffer[16];
+  tlx_id3_v2_frame_header f;
+  tlx_id3_v2_extended_header e;
+  const std::function<int32_t()> ops[] = {
+      [&] { return tlx_id3_v2_get_frame_total_num(ctx, &n); },
+      [&] { return tlx_id3_v2_get_frame_header_by_index(ctx, 1, &f); },
+      [&] { return tlx_id3_v2_get_frame_header(ctx, Id("TIT2"), 1, &f); },
+      [&] { return tlx_id3_v2_get_extended_header(ctx, &e); },
+      [&] { return tlx_id3_v2_get_padding_size(ctx, &n); },
+      [&] { n = sizeof buffer; return tlx_id3_v2_get_frame_data(ctx, Id("TIT2"), 1, &n, buffer); },
+      [&] { return tlx_id3_v2_get_frame_data_offset(ctx, Id("TIT2"), 1, &n); },
+      [&] { return tlx_id3_v2_get_frame_data_init(ctx, Id("TIT2"), 1); },
+      [&] { return tlx_id3_v1_get_genre(ctx, &n); },
+  };
+  for (size_t op = 0; op < sizeof ops / sizeof ops[0]; ++op) {
+    for (tlx_fault_op kind : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+      tlx_fault_reset();
+      ASSERT_EQ(ops[op](), 0) << op;
+      tlx_id3_v2_get_frame_data_fin(ctx);
+      uint32_t calls = tlx_fault_calls(kind);
+      EXPECT_GT(calls, 0u);
+      for (uint32_t nth = 1; nth <= calls; ++nth) {
+        SCOPED_TRACE(testing::Message() << "op " << op << " kind " << kind << " call " << nth);
+        tlx_fault_reset();
+        tlx_fault_arm(kind, nth);
+        EXPECT_NE(ops[op](), 0);
+        EXPECT_TRUE(tlx_fault_fired());
+        EXPECT_EQ(ctx->state, TLX_ID3_STATE_IDLE);
+        EXPECT_EQ(ctx->work->frame_list, nullptr);
+      }
+    }
+  }
   tlx_fault_reset();
 }
 #endif
