@@ -198,10 +198,6 @@ int32_t tlx_sqa_destroy_context(tlx_sqa_context* ctx) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", "tlx_sqa_destroy_context");
     return TLX_ID3_E_PARAM;
   }
-  // An open edit is dropped: its frame list goes with the context.
-  if (ctx->id3.work != nullptr && ctx->id3.state != TLX_ID3_STATE_IDLE) {
-    tlx_id3_v2_reset_work(&ctx->id3);
-  }
   int32_t rc = tlx_id3_destroy_context(&ctx->id3);
   Release(ctx);
   ctx->state = TLX_SQA_STATE_IDLE;
