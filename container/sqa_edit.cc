@@ -29,6 +29,13 @@ void ReopenIfClosed(tlx_sqa_context* ctx) {
   ctx->fd = ctx->id3.fd;
 }
 
+int32_t StampTagId(tlx_sqa_context* ctx) {
+  ReopenIfClosed(ctx);
+  if (tlx_sqa_seek_content(ctx, 0, 0) != 0) return TLX_ID3_E_SEEK;
+  if (tlx_sqa_write_content(ctx, TLX_SQA_TAG_ID, 3) != 3) return TLX_ID3_E_WRITE;
+  return TLX_ID3_OK;
+}
+
 int32_t Repad(tlx_sqa_context* ctx) {
   uint32_t tag_size = 0;
   uint32_t padding = 0;
@@ -76,6 +83,8 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
   int32_t rc = tlx_sqa_get_tag_size(ctx, &tag_size);
   if (rc != TLX_ID3_OK) return rc;
   ctx->old_tag_size = tag_size >= TLX_ID3_HEADER_SIZE ? tag_size - TLX_ID3_HEADER_SIZE : 0;
+  tlx_sqa_codec_data_header scratch;
+  ctx->untagged = tag_size == 0 && tlx_sqa_get_codec_data_header(ctx, &scratch) == TLX_ID3_OK;
   rc = tlx_id3_v2_edit_begin(&ctx->id3);
   if (rc != TLX_ID3_OK) {
     // A half-begun engine transaction would block every later edit.
@@ -107,6 +116,9 @@ int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   // The frames are committed; a failed re-padding leaves a valid file with the
   // engine's padding, and the edit is over either way.
   rc = Repad(ctx);
+  // The engine gives a file without tag an "ID3" one; a container file gets
+  // its own magic. Both read alike, so the file is valid before and after.
+  if (rc == TLX_ID3_OK && ctx->untagged) rc = StampTagId(ctx);
   if (ctx->id3.state != TLX_ID3_STATE_IDLE) tlx_id3_v2_reset_work(&ctx->id3);
   ReopenIfClosed(ctx);
   ctx->state = TLX_SQA_STATE_IDLE;

@@ -52,6 +52,7 @@ typedef struct tlx_sqa_context {
   int32_t state;        /* TLX_SQA_STATE_IDLE or TLX_SQA_STATE_EDITING */
   tlx_id3_context id3;  /* engine context on the same file, magic "kq7" */
   wchar_t* backup_path; /* layer-owned copy, or null: edits take no backup */
+  int32_t untagged;      /* the current edit began on a container file without tag */
   uint32_t old_tag_size; /* tag size field when the current edit began */
 } tlx_sqa_context;
 
@@ -115,7 +116,10 @@ TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup
 TLX_API int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx);
 /* Commits the engine's transaction and re-pads the tag: a tag that has to
  * grow, or that would keep more than 768 spare bytes, is padded to the next
- * multiple of 512 bytes. */
+ * multiple of 512 bytes. When the commit fails the edit stays open and may be
+ * ended again; once the frames are committed the edit is over, even when the
+ * re-padding then fails (the file keeps the commit's padding). A container
+ * file that had no tag gets one with the "kq7" magic. */
 TLX_API int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx);
 
 #ifdef __cplusplus

@@ -118,6 +118,20 @@ TEST_F(SqaEditTest, WithoutBackupPathNoBackupIsTaken) {
   EXPECT_EQ("Changed", Title());
 }
 
+TEST_F(SqaEditTest, AContainerFileWithoutTagGetsAContainerTag) {
+  Open(kTail, false);
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  Bytes data = TitleData("First");
+  tlx_id3_v2_frame_header frame = {};
+  frame.id = kTit2;
+  frame.size = static_cast<std::uint32_t>(data.size());
+  ASSERT_EQ(0, tlx_id3_v2_add_frame(&ctx_.id3, &frame, data.data()));
+  ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
+  // The tag grew from nothing: padded to 512 bytes.
+  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", data), 486), kTail}), ReadFile(file_));
+  EXPECT_EQ("First", Title());
+}
+
 TEST_F(SqaEditTest, TagIsRepaddedWhenItGrowsOrKeepsTooMuchSpace) {
   // kOldFrames plus a 2970-byte private frame: 3000 bytes of frames.
   struct Row {
