@@ -12,11 +12,8 @@ namespace tagkit_test {
 namespace {
 
 const std::uint32_t kTit2 = TLX_ID3_FRAME_ID('T', 'I', 'T', '2');
-const std::uint32_t kPriv = TLX_ID3_FRAME_ID('P', 'R', 'I', 'V');
 
-Bytes TitleData(const std::string& title) { return Concat({{0}, Text(title)}); }
-
-const Bytes kOldFrames = Frame23("TIT2", TitleData("Old title"));  // 20 bytes
+const Bytes kOldFrames = Frame23("TIT2", TextData("Old title"));  // 20 bytes
 const Bytes kTail = Concat({CodecHeader(), Audio(5000)});
 
 class SqaEditTest : public ::testing::Test {
@@ -37,18 +34,10 @@ class SqaEditTest : public ::testing::Test {
                                         with_backup ? wbackup_.c_str() : nullptr, &ctx_));
   }
   void SetTitle(const std::string& title) {
-    Bytes data = TitleData(title);
-    tlx_id3_v2_frame_header frame = {};
-    frame.id = kTit2;
-    frame.size = static_cast<std::uint32_t>(data.size());
-    ASSERT_EQ(0, tlx_id3_v2_update_frame(&ctx_.id3, &frame, data.data(), 0));
+    ASSERT_EQ(0, PutFrame(&ctx_.id3, "TIT2", TextData(title), 0));
   }
   void AddPrivate(std::size_t size) {
-    Bytes data(size, 0x42);
-    tlx_id3_v2_frame_header frame = {};
-    frame.id = kPriv;
-    frame.size = static_cast<std::uint32_t>(size);
-    ASSERT_EQ(0, tlx_id3_v2_add_frame(&ctx_.id3, &frame, data.data()));
+    ASSERT_EQ(0, PutFrame(&ctx_.id3, "PRIV", Bytes(size, 0x42)));
   }
   std::string Title() {
     std::uint8_t buffer[64];
@@ -87,7 +76,7 @@ TEST_F(SqaEditTest, EngineEditBetweenBeginAndEndWithOneBackup) {
   // 20 bytes of frames: the old size 400 lies within 768 spare bytes, so the
   // rewrite's own padding (1024 - 30 % 16 = 1010 bytes) stays.
   Bytes edited = ReadFile(file_);
-  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", TitleData("New title")), 1010), kTail}), edited);
+  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", TextData("New title")), 1010), kTail}), edited);
   EXPECT_EQ("New title", Title());
   tlx_sqa_codec_data_header header;
   EXPECT_EQ(0, tlx_sqa_get_codec_data_header(&ctx_, &header));
@@ -121,11 +110,8 @@ TEST_F(SqaEditTest, WithoutBackupPathNoBackupIsTaken) {
 TEST_F(SqaEditTest, AContainerFileWithoutTagGetsAContainerTag) {
   Open(kTail, false);
   ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
-  Bytes data = TitleData("First");
-  tlx_id3_v2_frame_header frame = {};
-  frame.id = kTit2;
-  frame.size = static_cast<std::uint32_t>(data.size());
-  ASSERT_EQ(0, tlx_id3_v2_add_frame(&ctx_.id3, &frame, data.data()));
+  Bytes data = TextData("First");
+  ASSERT_EQ(0, PutFrame(&ctx_.id3, "TIT2", data));
   ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
   // The tag grew from nothing: padded to 512 bytes.
   EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", data), 486), kTail}), ReadFile(file_));

@@ -4,8 +4,10 @@
 #define TAGKIT_TESTS_SUPPORT_CONTAINER_SUPPORT_H_
 
 #include <cstdint>
+#include <string>
 
 #include "test_support.h"
+#include "tlx_id3.h"
 
 namespace tagkit_test {
 
@@ -48,6 +50,20 @@ inline Bytes CodecHeader(const CodecHeaderSpec& spec = CodecHeaderSpec()) {
   out[35] = spec.b35;
   for (int i = 88; i < 96; ++i) out[i] = static_cast<std::uint8_t>(0xA0 + i);
   return out;
+}
+
+// Text frame data: encoding byte 0, then the text.
+inline Bytes TextData(const std::string& text) { return Concat({{0}, Text(text)}); }
+
+// Adds (occurrence < 0) or replaces a frame in an engine transaction.
+inline int32_t PutFrame(tlx_id3_context* id3, const char* id, const Bytes& data,
+                        int occurrence = -1) {
+  tlx_id3_v2_frame_header frame = {};
+  frame.id = TLX_ID3_FRAME_ID(id[0], id[1], id[2], id[3]);
+  frame.size = static_cast<std::uint32_t>(data.size());
+  return occurrence < 0 ? tlx_id3_v2_add_frame(id3, &frame, data.data())
+                        : tlx_id3_v2_update_frame(id3, &frame, data.data(),
+                                                  static_cast<std::uint32_t>(occurrence));
 }
 
 }  // namespace tagkit_test
