@@ -10,8 +10,6 @@ namespace {
 const uint32_t kSpareLimit = 768;
 const uint32_t kTagGranule = 512;
 
-bool IsOpen(const tlx_sqa_context* ctx) { return ctx != nullptr && ctx->path != nullptr; }
-
 // True only for an existing regular file: the type query's low 16 bits are
 // negative for nothing else.
 bool RegularFileExists(const wchar_t* path) {
@@ -27,13 +25,6 @@ void ReopenIfClosed(tlx_sqa_context* ctx) {
     }
   }
   ctx->fd = ctx->id3.fd;
-}
-
-int32_t StampTagId(tlx_sqa_context* ctx) {
-  ReopenIfClosed(ctx);
-  if (tlx_sqa_seek_content(ctx, 0, 0) != 0) return TLX_ID3_E_SEEK;
-  if (tlx_sqa_write_content(ctx, TLX_SQA_TAG_ID, 3) != 3) return TLX_ID3_E_WRITE;
-  return TLX_ID3_OK;
 }
 
 int32_t Repad(tlx_sqa_context* ctx) {
@@ -57,11 +48,13 @@ extern "C" {
 int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
   static const char kName[] = "tlx_sqa_edit_begin";
   tlx_sqa_trace("tlx_sqa_edit_begin() enter");
-  if (!IsOpen(ctx)) {
+  if (!tlx_sqa_is_open(ctx)) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
-  if (ctx->state != TLX_SQA_STATE_IDLE) {
+  // The engine context must be idle too: a transaction opened on it directly
+  // is not this layer's to take over.
+  if (ctx->state != TLX_SQA_STATE_IDLE || ctx->id3.state != TLX_ID3_STATE_IDLE) {
     tlx_sqa_trace_error("in %s() transaction is invalid.", kName);
     return TLX_ID3_E_STATE;
   }
@@ -99,7 +92,7 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
 int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   static const char kName[] = "tlx_sqa_edit_end";
   tlx_sqa_trace("tlx_sqa_edit_end() enter");
-  if (!IsOpen(ctx)) {
+  if (!tlx_sqa_is_open(ctx)) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
@@ -109,18 +102,20 @@ int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   }
   int32_t rc = tlx_id3_v2_edit_end(&ctx->id3);
   if (rc != TLX_ID3_OK) {
-    // The engine keeps its frame list, so the caller may end the edit again.
+    // The engine keeps its frame list, so the caller may end the edit again;
+    // without one there is nothing left to end.
     ReopenIfClosed(ctx);
+    if (ctx->id3.state != TLX_ID3_STATE_EDITING) ctx->state = TLX_SQA_STATE_IDLE;
     return rc;
   }
   // The frames are committed; a failed re-padding leaves a valid file with the
   // engine's padding, and the edit is over either way.
   rc = Repad(ctx);
-  // The engine gives a file without tag an "ID3" one; a container file gets
-  // its own magic. Both read alike, so the file is valid before and after.
-  if (rc == TLX_ID3_OK && ctx->untagged) rc = StampTagId(ctx);
   if (ctx->id3.state != TLX_ID3_STATE_IDLE) tlx_id3_v2_reset_work(&ctx->id3);
   ReopenIfClosed(ctx);
+  // The engine gives a file without tag an "ID3" one; a container file gets
+  // its own magic. Both read alike, so the file is valid before and after.
+  if (rc == TLX_ID3_OK && ctx->untagged) rc = tlx_sqa_stamp_tag_id(ctx);
   ctx->state = TLX_SQA_STATE_IDLE;
   if (rc == TLX_ID3_OK) tlx_sqa_trace("tlx_sqa_edit_end() exit");
   return rc;

@@ -181,6 +181,13 @@ TEST_F(SqaEditTest, CallsOutOfOrderAreRefused) {
   Bytes original = Original();
   Open(original);
   EXPECT_EQ(11, tlx_sqa_edit_end(&ctx_));
+  // A transaction opened on the engine context directly is left alone.
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(&ctx_.id3));
+  EXPECT_EQ(11, tlx_sqa_edit_begin(&ctx_));
+  EXPECT_EQ(0, PutFrame(&ctx_.id3, "TIT2", TextData("Direct"), 0));
+  ASSERT_EQ(0, tlx_id3_v2_edit_end(&ctx_.id3));
+  EXPECT_EQ("Direct", Title());
+  original = ReadFile(file_);
   ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
   EXPECT_EQ(11, tlx_sqa_edit_begin(&ctx_));
   EXPECT_EQ(11, tlx_sqa_recover_id3v2(wfile_.c_str(), wbackup_.c_str(), &ctx_));
