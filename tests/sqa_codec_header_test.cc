@@ -30,12 +30,12 @@ const Row kRows[] = {
 };
 
 Bytes Stored(const Row& row) {
-  CodecHeaderSpec spec;
-  spec.codec = row.codec;
-  spec.b33 = row.b33;
-  spec.b34 = row.b34;
-  spec.b35 = row.b35;
-  return CodecHeader(spec);
+  CodecHeaderFields fields;
+  fields.codec = row.codec;
+  fields.b33 = row.b33;
+  fields.b34 = row.b34;
+  fields.b35 = row.b35;
+  return CodecHeader(fields);
 }
 
 Record Parsed(const Bytes& stored) {
@@ -64,10 +64,10 @@ TEST(SqaCodecHeader, FieldsDecodeAndEncodeBack) {
 }
 
 TEST(SqaCodecHeader, ToleratedBytesAreReadButWrittenCanonically) {
-  CodecHeaderSpec spec;
-  spec.size = 0x0140;  // a longer header
-  spec.b33 = 0x7F;     // unused by codec 1
-  Bytes stored = CodecHeader(spec);
+  CodecHeaderFields fields;
+  fields.size = 0x0140;  // a longer header
+  fields.b33 = 0x7F;     // unused by codec 1
+  Bytes stored = CodecHeader(fields);
   stored[50] = 0x55;
   Record record = Parsed(stored);
   Bytes written(96);
@@ -75,9 +75,9 @@ TEST(SqaCodecHeader, ToleratedBytesAreReadButWrittenCanonically) {
   EXPECT_EQ(CodecHeader(), written);
 
   // Encryption id 0 marks old files: they are read, but never written so.
-  spec = CodecHeaderSpec();
-  spec.encryption_id = 0;
-  record = Parsed(CodecHeader(spec));
+  fields = CodecHeaderFields();
+  fields.encryption_id = 0;
+  record = Parsed(CodecHeader(fields));
   EXPECT_EQ(0, record.encryption_id);
   EXPECT_EQ(7, tlx_sqa_write_codec_data_header(&record, written.data()));
 }
@@ -85,27 +85,27 @@ TEST(SqaCodecHeader, ToleratedBytesAreReadButWrittenCanonically) {
 TEST(SqaCodecHeader, BadStoredHeadersAreRefused) {
   struct Bad {
     const char* name;
-    void (*change)(CodecHeaderSpec&);
+    void (*change)(CodecHeaderFields&);
     int32_t code;
   };
   const Bad rows[] = {
-      {"magic KQ8", [](CodecHeaderSpec& s) { s.magic = "KQ8"; }, 6},
-      {"tag magic", [](CodecHeaderSpec& s) { s.magic = "kq7"; }, 6},
-      {"version 2", [](CodecHeaderSpec& s) { s.version = 2; }, 7},
-      {"size 95", [](CodecHeaderSpec& s) { s.size = 95; }, 6},
-      {"encryption 2", [](CodecHeaderSpec& s) { s.encryption_id = 2; }, 7},
-      {"encryption 256", [](CodecHeaderSpec& s) { s.encryption_id = 256; }, 7},
-      {"codec 2", [](CodecHeaderSpec& s) { s.codec = 2; }, 7},
-      {"codec 1 rate index 3", [](CodecHeaderSpec& s) { s.b34 = 0x60; }, 7},
-      {"codec 1 rate index 7", [](CodecHeaderSpec& s) { s.b34 = 0xE0; }, 7},
-      {"codec 0 rate 000", [](CodecHeaderSpec& s) { s.codec = 0, s.b34 = 0x00; }, 7},
-      {"codec 0 rate 010", [](CodecHeaderSpec& s) { s.codec = 0, s.b34 = 0x40; }, 7},
+      {"magic KQ8", [](CodecHeaderFields& s) { s.magic = "KQ8"; }, 6},
+      {"tag magic", [](CodecHeaderFields& s) { s.magic = "kq7"; }, 6},
+      {"version 2", [](CodecHeaderFields& s) { s.version = 2; }, 7},
+      {"size 95", [](CodecHeaderFields& s) { s.size = 95; }, 6},
+      {"encryption 2", [](CodecHeaderFields& s) { s.encryption_id = 2; }, 7},
+      {"encryption 256", [](CodecHeaderFields& s) { s.encryption_id = 256; }, 7},
+      {"codec 2", [](CodecHeaderFields& s) { s.codec = 2; }, 7},
+      {"codec 1 rate index 3", [](CodecHeaderFields& s) { s.b34 = 0x60; }, 7},
+      {"codec 1 rate index 7", [](CodecHeaderFields& s) { s.b34 = 0xE0; }, 7},
+      {"codec 0 rate 000", [](CodecHeaderFields& s) { s.codec = 0, s.b34 = 0x00; }, 7},
+      {"codec 0 rate 010", [](CodecHeaderFields& s) { s.codec = 0, s.b34 = 0x40; }, 7},
   };
   for (const Bad& row : rows) {
     SCOPED_TRACE(row.name);
-    CodecHeaderSpec spec;
-    row.change(spec);
-    Bytes stored = CodecHeader(spec);
+    CodecHeaderFields fields;
+    row.change(fields);
+    Bytes stored = CodecHeader(fields);
     Record record;
     EXPECT_EQ(row.code, tlx_sqa_parse_codec_data_header(stored.data(), &record));
   }

@@ -13,8 +13,8 @@ namespace {
 
 const Bytes kFrames = Frame23("TIT2", TextData("Container title"));
 
-Bytes ContainerFile(const CodecHeaderSpec& spec = CodecHeaderSpec()) {
-  return Concat({Kq7Tag(kFrames, 40), CodecHeader(spec), Audio(3000)});
+Bytes ContainerFile(const CodecHeaderFields& fields = CodecHeaderFields()) {
+  return Concat({Kq7Tag(kFrames, 40), CodecHeader(fields), Audio(3000)});
 }
 
 class SqaContextTest : public ::testing::Test {
@@ -69,11 +69,11 @@ TEST_F(SqaContextTest, OtherFilesAreRefusedWithoutTouchingThem) {
     const char* name;
     Bytes content;
   };
-  CodecHeaderSpec bad_version;
+  CodecHeaderFields bad_version;
   bad_version.version = 2;
-  CodecHeaderSpec bad_size;
+  CodecHeaderFields bad_size;
   bad_size.size = 64;
-  CodecHeaderSpec bad_codec;
+  CodecHeaderFields bad_codec;
   bad_codec.codec = 5;
   Bytes whole = ContainerFile();
   std::size_t tag_end = Kq7Tag(kFrames, 40).size();
