@@ -105,9 +105,12 @@ TLX_API int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
                                               const tlx_sqa_codec_data_header* header);
 
 /* Rebuilds the file at path from the tag kept in backup_path and the file's
- * current audio, then deletes the backup. ctx may be null; when it is an idle
- * context, its file is closed for the recovery and opened again afterwards,
- * so that the context sees the recovered file. */
+ * current audio, then deletes the backup; the file is either recovered whole
+ * or left as it was, and the backup goes only after a recovery. ctx may be
+ * null; when it is an idle context, its file is closed for the recovery and
+ * opened again afterwards, so that the context sees the recovered file (1
+ * when that open fails: ctx->fd is then -1 and the context only fit to be
+ * destroyed). */
 TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup_path,
                                       tlx_sqa_context* ctx);
 
