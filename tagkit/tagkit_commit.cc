@@ -27,6 +27,24 @@ std::string V1Field(std::string text) {
   return text;
 }
 
+// The longest leading part of text whose code-page form fits an ID3v1
+// field, so that a multi-byte character is never cut in two.
+std::string V1Text(const std::wstring& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = 1;
+    if (sizeof(wchar_t) == 2 && i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      n = 2;  // a surrogate pair is one character
+    }
+    const std::string piece = WideToNarrow(text.substr(i, n));
+    if (out.size() + piece.size() > kV1TextWidth) break;
+    out += piece;
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace
 
 HRESULT CTagkit::PutString(std::int32_t id, const std::vector<std::wstring>& values) {
@@ -106,7 +124,7 @@ HRESULT CTagkit::SetUrlV2(std::int32_t id, const std::vector<std::wstring>& valu
 }
 
 HRESULT CTagkit::SetV1(std::int32_t id, const std::vector<std::wstring>& values) {
-  const std::string text = values.empty() ? std::string() : WideToNarrow(values[0]);
+  const std::string text = values.empty() ? std::string() : V1Text(values[0]);
   switch (id) {
     case PROPID_TRACK:
       m_v1Track = static_cast<std::uint8_t>(std::strtol(text.c_str(), nullptr, 10) & 0xFF);

@@ -127,6 +127,23 @@ TEST_F(CommitTest, Id3v1FieldsFollowThePuts) {
   EXPECT_EQ(17, v1[127]);
 }
 
+TEST_F(CommitTest, Id3v1FieldsAreCutBetweenCharacters) {
+  ASSERT_EQ(0, tlx_set_thread_code_page(65001));
+  Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(500)}));
+  OpenForEdit();
+  Put(PROPID_TITLE, {std::wstring(16, L'\u00E9')});         // 32 bytes in UTF-8
+  Put(PROPID_ALBUM, {L"ab" + std::wstring(10, L'\u6771')});  // 2 + 30 bytes
+  Commit();
+  tlx_set_thread_code_page(1252);
+  const Bytes v1 = Id3v1Part(Read());
+  std::string title;
+  for (int i = 0; i < 15; ++i) title += "\xC3\xA9";
+  EXPECT_EQ(title, V1Text(v1, 3));
+  std::string album = "ab";
+  for (int i = 0; i < 9; ++i) album += "\xE6\x9D\xB1";
+  EXPECT_EQ(album, V1Text(v1, 63));
+}
+
 TEST_F(CommitTest, DeletingWithAnEmptyVector) {
   Write(Concat({Id3v2Tag(3, 0, Concat({Frame23("TIT2", Enc0("t")), Frame23("TPE1", Enc0("a")),
                                         Frame23("TPE1", Enc0("b")), Frame23("TCON", Enc0("(3)"))})),

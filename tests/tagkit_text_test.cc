@@ -247,6 +247,11 @@ TEST_F(TextReadTest, MalformedTagsStillOpen) {
       // A frame whose size runs past the end of the tag.
       Concat({Text("ID3"), {3, 0, 0}, tagkit_test::SyncSafe(20), Text("TIT2"), tagkit_test::Be32(5000),
               {0, 0}, Enc0("abcdefghi")}),
+      // Frame sizes far beyond the tag and the file.
+      Concat({Text("ID3"), {3, 0, 0}, tagkit_test::SyncSafe(40), Text("TIT2"), tagkit_test::Be32(0xFFFFFFFF),
+              {0, 0}, Enc0("abc"), Bytes(20, 0)}),
+      Concat({Text("ID3"), {3, 0, 0}, tagkit_test::SyncSafe(40), Text("WOAR"), tagkit_test::Be32(0x7FFFFFF0),
+              {0, 0}, Text("http://"), Bytes(20, 0)}),
       // A tag size beyond the end of the file.
       Concat({Text("ID3"), {3, 0, 0}, tagkit_test::SyncSafe(100000), Frame23("TIT2", Enc0("x"))}),
       // Only the header.
