@@ -101,6 +101,16 @@ class Progress {
 };
 void ReportFailure(const Failure& failure, Progress* progress);
 
+// ---- show.cc: the text properties in display order ----
+struct TextProperty {
+  std::int32_t id;
+  const char* key;     // JSON key, and the name for --remove
+  const char* label;   // text view
+  const char* option;  // option of `set`
+};
+extern const TextProperty kTextProperties[];
+extern const std::size_t kTextPropertyCount;
+
 // ---- commands ----
 int RunShow(const std::vector<std::string>& args);
 int RunSet(const std::vector<std::string>& args);
