@@ -360,7 +360,12 @@ int32_t tlx_id3_v2_edit_end(tlx_id3_context* ctx) {
   int32_t rc = tlx_id3_v2_get_header2(ctx, &header);
   if (rc != TLX_ID3_OK) return rc;
   rc = tlx_id3_v2_commit(ctx, &header);
-  if (rc != TLX_ID3_OK) return rc;
+  if (rc != TLX_ID3_OK) {
+    // Without its content the list cannot be committed again (and after a
+    // rename it describes a file that is gone): end the transaction.
+    if (ctx->fd == TLX_INVALID_HANDLE) tlx_id3_v2_reset_work(ctx);
+    return rc;
+  }
   tlx_id3_v2_reset_work(ctx);
   tlx_trace("tlx_id3_v2_edit_end() exit");
   return TLX_ID3_OK;
@@ -400,10 +405,7 @@ int32_t tlx_id3_v2_edit_frame_init(tlx_id3_context* ctx, const tlx_id3_v2_frame_
     }
     if (rc != TLX_ID3_OK) FreeEntry(entry);
   }
-  if (rc == TLX_ID3_OK) {
-    ctx->remaining = frame->size;
-    rc = tlx_id3_v2_commit(ctx, &header);
-  }
+  if (rc == TLX_ID3_OK) rc = tlx_id3_v2_commit(ctx, &header);
   if (rc != TLX_ID3_OK) {
     tlx_id3_v2_reset_work(ctx);
     return rc;

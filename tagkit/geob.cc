@@ -5,7 +5,7 @@
 #include <new>
 #include <utility>
 
-#include "value_text.h"
+#include "tagkit_internal.h"
 
 CTagkit::CGeob::CGeob() : m_data(nullptr), m_mimeType("binary"), m_dataSize(0) {}
 
@@ -51,7 +51,7 @@ std::int32_t CTagkit::CGeob::GetFrameDataSize() const {
 }
 
 HRESULT CTagkit::CGeob::SetDescription(const std::wstring& description) {
-  std::string narrow = tagkit_text::WideToNarrow(description);
+  std::string narrow = tagkit_internal::WideToNarrow(description);
   m_description = description;
   m_description8 = std::move(narrow);
   return S_OK;
@@ -160,7 +160,7 @@ HRESULT CTagkit::CGeob::AsciiBinary2Wstring(const unsigned char* bytes, std::int
   const void* zero = std::memchr(bytes, 0, static_cast<std::size_t>(length));
   std::int32_t textLength =
       zero ? static_cast<std::int32_t>(static_cast<const unsigned char*>(zero) - bytes) : length;
-  text = tagkit_text::NarrowToWide(reinterpret_cast<const char*>(bytes), textLength);
+  text = tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(bytes), textLength);
   return S_OK;
 }
 
@@ -190,7 +190,7 @@ HRESULT CTagkit::CGeob::Utf16Binary2Wstring(const unsigned char* bytes, std::int
          (le[count * 2] != 0 || le[count * 2 + 1] != 0)) {
     ++count;
   }
-  text = tagkit_text::Utf16LeToWide(le, count);
+  text = tagkit_internal::Utf16LeToWide(le, count);
   return S_OK;
 }
 

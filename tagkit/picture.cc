@@ -3,7 +3,7 @@
 #include <cstring>
 #include <new>
 
-#include "value_text.h"
+#include "tagkit_internal.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t si
   std::int32_t dataStart = SkipDescription(payload, size, mimeEnd + 2, encoding);
   if (dataStart < 0) return E_FAIL;
   std::wstring mime =
-      tagkit_text::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
+      tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
   return SetAll(payload + dataStart, size - dataStart, mime);
 }
 
