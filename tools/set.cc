@@ -1,12 +1,10 @@
 // `tagkit set`: applies the same changes to each file. Each file is edited
 // through a working copy that replaces it only when every change and the
 // commit succeeded, so a failure leaves the file as it was.
-#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
-#include <system_error>
 
 #include "cli.h"
 #include "tlx_system.h"
@@ -92,11 +90,7 @@ HRESULT WorkingCopy::CopyContent(std::string& what) {
 }
 
 HRESULT WorkingCopy::Commit(std::string& what) {
-  // The copy was made with private permissions; the file keeps its own.
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::perms perms = fs::status(file_, error).permissions();
-  if (!error) fs::permissions(WideToUtf8(copy_), perms, error);
+  // The file keeps its own permission bits and owner through the rename.
   if (tlx_rename(copy_.c_str(), original_.c_str()) != 0) {
     what = "cannot replace the file with the changed copy";
     return E_FAIL;
