@@ -540,22 +540,22 @@ TEST_F(CliTest, ShowTextIsAlignedAndLeavesAbsentPropertiesOut) {
   EXPECT_EQ(run.status, 0) << run.err;
   const std::string expected =
       "a.mp3\n"
-      "  ID3v2         2.3\n"
-      "  Title         Morning Light\n"
-      "  Artist        The Sample Quartet\n"
-      "  Album         Album\n"
-      "  Genre         (8)\n"
-      "  Track         3\n"
-      "  Artist URL    https://a.example\n"
-      "                https://b.example\n"
-      "  Release date  2019-05-03\n"
-      "  ID3v1 title   Morning Light\n"
-      "  ID3v1 artist  The Sample Quartet\n"
-      "  ID3v1 album   Album\n"
-      "  ID3v1 year    2019\n"
-      "  ID3v1 comment note\n"
-      "  ID3v1 track   3\n"
-      "  ID3v1 genre   8\n";
+      "  ID3v2          2.3\n"
+      "  Title          Morning Light\n"
+      "  Artist         The Sample Quartet\n"
+      "  Album          Album\n"
+      "  Genre          (8) Jazz\n"
+      "  Track          3\n"
+      "  Artist URL     https://a.example\n"
+      "                 https://b.example\n"
+      "  Release date   2019-05-03\n"
+      "  ID3v1 title    Morning Light\n"
+      "  ID3v1 artist   The Sample Quartet\n"
+      "  ID3v1 album    Album\n"
+      "  ID3v1 year     2019\n"
+      "  ID3v1 comment  note\n"
+      "  ID3v1 track    3\n"
+      "  ID3v1 genre    8 Jazz\n";
   EXPECT_EQ(run.out, expected);
 }
 

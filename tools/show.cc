@@ -23,6 +23,42 @@ const std::size_t kTextPropertyCount = sizeof kTextProperties / sizeof kTextProp
 
 namespace {
 
+// The genre numbers of the ID3v1 format, for the text view.
+const char* const kGenres[] = {
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz",
+    "Metal", "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno",
+    "Industrial", "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno",
+    "Ambient", "Trip-Hop", "Vocal", "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental",
+    "Acid", "House", "Game", "Sound Clip", "Gospel", "Noise", "Alternative Rock", "Bass", "Soul",
+    "Punk", "Space", "Meditative", "Instrumental Pop", "Instrumental Rock", "Ethnic", "Gothic",
+    "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream",
+    "Southern Rock", "Comedy", "Cult", "Gangsta Rap", "Top 40", "Christian Rap", "Pop/Funk",
+    "Jungle", "Native American", "Cabaret", "New Wave", "Psychedelic", "Rave", "Showtunes",
+    "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical",
+    "Rock & Roll", "Hard Rock"};
+
+// "8 Jazz"; numbers without a name stay bare.
+std::string GenreWithName(int number) {
+  std::string text = std::to_string(number);
+  if (number >= 0 && number < static_cast<int>(sizeof kGenres / sizeof kGenres[0])) {
+    text += std::string(" ") + kGenres[number];
+  }
+  return text;
+}
+
+// "(8)" becomes "(8) Jazz"; any other genre text stays as it is.
+std::string GenreTextWithName(const std::string& text) {
+  if (text.size() < 3 || text.size() > 5 || text.front() != '(' || text.back() != ')') return text;
+  int number = 0;
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return text;
+    number = number * 10 + (text[i] - '0');
+  }
+  const std::string named = GenreWithName(number);
+  const std::size_t space = named.find(' ');
+  return space == std::string::npos ? text : text + named.substr(space);
+}
+
 struct BinaryView {
   std::string mime;
   std::optional<std::string> description;  // encapsulated objects only
@@ -273,12 +309,16 @@ std::string Describe(const BinaryView& binary) {
   return text + ", " + std::to_string(binary.size) + (binary.size == 1 ? " byte" : " bytes");
 }
 
+constexpr std::size_t kLabelWidth = 15;
+
 std::string ViewText(const FileView& view) {
   std::vector<std::pair<std::string, std::string>> lines;
   lines.emplace_back("ID3v2", view.id3v2 ? *view.id3v2 : "none");
   for (const auto& text : view.texts) {
     for (std::size_t i = 0; i < text.second.size(); ++i) {
-      lines.emplace_back(i == 0 ? text.first->label : "", text.second[i]);
+      const bool genre = text.first->id == PROPID_GENRE;
+      lines.emplace_back(i == 0 ? text.first->label : "",
+                         genre ? GenreTextWithName(text.second[i]) : text.second[i]);
     }
   }
   if (view.release_date) lines.emplace_back("Release date", *view.release_date);
@@ -297,14 +337,14 @@ std::string ViewText(const FileView& view) {
     if (v1.year != 0) lines.emplace_back("ID3v1 year", std::to_string(v1.year));
     if (!v1.comment.empty()) lines.emplace_back("ID3v1 comment", v1.comment);
     if (v1.track) lines.emplace_back("ID3v1 track", std::to_string(*v1.track));
-    lines.emplace_back("ID3v1 genre", std::to_string(v1.genre));
+    lines.emplace_back("ID3v1 genre", GenreWithName(v1.genre));
   } else {
     lines.emplace_back("ID3v1", "none");
   }
   std::string out = Printable(view.file) + "\n";
   for (const auto& line : lines) {
     std::string label = line.first;
-    label.resize(14, ' ');
+    label.resize(kLabelWidth, ' ');
     out += "  " + label + Printable(line.second) + "\n";
   }
   return out;
