@@ -111,12 +111,14 @@ HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std:
       hr = edits[i].apply(tag);
       what = "cannot " + edits[i].what;
     }
-    // A failed change leaves the object to its destructor, which drops the
-    // pending changes instead of committing them.
-    if (SUCCEEDED(hr)) {
-      hr = tag.Close();
-      what = "cannot write the changes";
+    if (FAILED(hr)) {
+      // Closing also releases the library's editing transaction; the copy
+      // that receives the changes made so far is thrown away.
+      tag.Close();
+      return hr;
     }
+    hr = tag.Close();
+    what = "cannot write the changes";
     if (SUCCEEDED(hr)) hr = copy.Commit(what);
   }
   return hr;
