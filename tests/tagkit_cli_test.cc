@@ -804,6 +804,14 @@ TEST_F(CliTest, SetKeepsTheAudioAndThePermissions) {
   struct stat st;
   ASSERT_EQ(stat(dir_.File("a.mp3").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Through a symbolic link the file it points to changes; the link stays.
+  ASSERT_EQ(symlink("a.mp3", dir_.File("link.mp3").c_str()), 0);
+  const Outcome linked = Tagkit({"set", "--title", "Linked", "link.mp3"});
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  ASSERT_EQ(lstat(dir_.File("link.mp3").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ShowJson("a.mp3")["title"].Strings(), std::vector<std::string>{"Linked"});
 }
 
 // ---- the terminal progress line ----

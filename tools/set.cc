@@ -1,10 +1,12 @@
 // `tagkit set`: applies the same changes to each file. Each file is edited
 // through a working copy that replaces it only when every change and the
 // commit succeeded, so a failure leaves the file as it was.
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
+#include <system_error>
 
 #include "cli.h"
 #include "tlx_system.h"
@@ -46,8 +48,17 @@ class WorkingCopy {
 
 HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
   file_ = file;
-  original_ = Utf8ToWide(file);
   what = "cannot open the file";
+  // The replacement goes to the file a symbolic link points to; replacing
+  // the link itself would leave the file unchanged.
+  namespace fs = std::filesystem;
+  std::error_code error;
+  std::string target = file;
+  if (fs::is_symlink(file, error)) {
+    target = fs::canonical(file, error).string();
+    if (error) return E_TAG_FILE_NOT_FOUND;
+  }
+  original_ = Utf8ToWide(target);
   const std::int32_t mode = tlx_stat_mode(original_.c_str());
   if ((mode & 0xF000) != TLX_S_IFREG) return E_TAG_FILE_NOT_FOUND;
   const std::int32_t rc = tlx_open(original_.c_str(), TLX_O_RDWR, &lock_);

@@ -367,14 +367,10 @@ int RunShow(const std::vector<std::string>& args) {
       return kExitOk;
     } else if (arg == "--json") {
       json = true;
-    } else if (arg == "--code-page" && i + 1 < args.size()) {
-      if (!SetCodePage("show", args[++i])) return kExitUsage;
-    } else if (arg.compare(0, 12, "--code-page=") == 0) {
-      if (!SetCodePage("show", arg.substr(12))) return kExitUsage;
-    } else if (arg == "--code-page") {
-      return UsageError("show", "--code-page needs a number");
     } else {
-      return UsageError("show", "unknown option '" + arg + "'");
+      const int code_page = TakeCodePage("show", args, i);
+      if (code_page == kNotCodePage) return UsageError("show", "unknown option '" + arg + "'");
+      if (code_page != kExitOk) return code_page;
     }
   }
   if (files.empty()) return UsageError("show", "no file given");
