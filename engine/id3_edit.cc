@@ -230,7 +230,7 @@ int32_t tlx_id3_v2_get_exist_ex_header(tlx_id3_context* ctx) {
     return TLX_ID3_E_PARAM;
   }
   tlx_id3_v2_header header;
-  int32_t rc = tlx_id3_v2_get_header2(ctx, &header);
+  int32_t rc = tlx_id3_v2_get_header(ctx, &header);
   if (rc != TLX_ID3_OK) return rc;
   uint8_t* block = static_cast<uint8_t*>(tlx_sqa_calloc(14));
   if (block == nullptr) {
@@ -255,6 +255,28 @@ int32_t tlx_id3_v2_get_exist_ex_header(tlx_id3_context* ctx) {
   return TLX_ID3_OK;
 }
 
+int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* header,
+                                       int32_t* present) {
+  *present = 0;
+  int32_t rc = tlx_id3_v2_get_header(ctx, header);
+  if (rc == TLX_ID3_OK) {
+    *present = 1;
+    return TLX_ID3_OK;
+  }
+  if (rc == TLX_ID3_E_READ && ctx->content_kind == 0) {
+    // A short read of the header is a missing tag only when the file is too
+    // short to hold one.
+    int32_t length = tlx_lseek(ctx->fd, 0, 2);
+    if (length < 0) return TLX_ID3_E_SEEK;
+    if (length >= TLX_ID3_HEADER_SIZE) return rc;
+  } else if (rc != TLX_ID3_E_NOT_FOUND && rc != TLX_ID3_E_UNSUPPORTED) {
+    return rc;
+  }
+  memset(header, 0, sizeof *header);
+  header->version = TLX_ID3_V23;
+  return TLX_ID3_OK;
+}
+
 int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx) {
   static const char kName[] = "tlx_id3_v2_edit_begin";
   tlx_trace("tlx_id3_v2_edit_begin() enter");
@@ -266,9 +288,15 @@ int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx) {
     tlx_trace_error(kStateInvalid, kName);
     return TLX_ID3_E_STATE;
   }
+  // An unreadable header must not pass for a missing tag: the commit would
+  // drop every stored frame.
   tlx_id3_v2_header header;
-  int32_t rc = tlx_id3_v2_get_header2(ctx, &header);
-  if (rc != TLX_ID3_OK) return rc;
+  int32_t present;
+  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
+  if (rc != TLX_ID3_OK) {
+    tlx_trace_error("in %s() ID3v2 header cannot be read.", kName);
+    return rc;
+  }
   ctx->state = TLX_ID3_STATE_EDITING;
   ctx->work->version = header.version;
   rc = LoadTag(ctx, &header);
@@ -357,8 +385,12 @@ int32_t tlx_id3_v2_edit_end(tlx_id3_context* ctx) {
     return TLX_ID3_E_STATE;
   }
   tlx_id3_v2_header header;
-  int32_t rc = tlx_id3_v2_get_header2(ctx, &header);
-  if (rc != TLX_ID3_OK) return rc;
+  int32_t present;
+  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
+  if (rc != TLX_ID3_OK) {
+    tlx_trace_error("in %s() ID3v2 header cannot be read.", kName);
+    return rc;
+  }
   rc = tlx_id3_v2_commit(ctx, &header);
   if (rc != TLX_ID3_OK) {
     // Without its content the list cannot be committed again (and after a

@@ -116,9 +116,17 @@ void Layout(tlx_id3_work* work) {
 }
 
 // Copies a stored frame, de-unsynchronised, from the content to the output.
+// *content_at is the content offset the content is positioned at (or
+// UINT32_MAX): stored frames that follow each other in the stored tag are
+// read on without repositioning, which in an unsynchronised tag would mean
+// reading from the start of the file again.
 int32_t CopyStoredFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry,
-                        int32_t unsync) {
-  if (tlx_id3_seek_content_unsync(ctx, entry->offset, 0, unsync) < 0) return TLX_ID3_E_SEEK;
+                        int32_t unsync, uint32_t* content_at) {
+  if (*content_at != entry->offset &&
+      tlx_id3_seek_content_unsync(ctx, entry->offset, 0, unsync) < 0) {
+    return TLX_ID3_E_SEEK;
+  }
+  *content_at = UINT32_MAX;
   int32_t position = SeekOutput(ctx, (int32_t)entry->new_offset);
   if (position == -3) return TLX_ID3_E_WRITE;
   if (position < 0) return TLX_ID3_E_SEEK;
@@ -131,6 +139,7 @@ int32_t CopyStoredFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry,
     if (WriteOutput(ctx, chunk, n) != (int32_t)n) return TLX_ID3_E_WRITE;
     done += n;
   }
+  *content_at = entry->offset + entry->length;
   return TLX_ID3_OK;
 }
 
@@ -181,11 +190,14 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
   // A readable stored header keeps its magic and version bytes; a file
   // without one gets an ID3v2.3 header.
   tlx_id3_v2_header stored;
-  bool has_tag = tlx_id3_v2_get_header(ctx, &stored) == TLX_ID3_OK;
+  int32_t present = 0;
+  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &stored, &present);
+  if (rc != TLX_ID3_OK) return rc;
+  const bool has_tag = present != 0;
   uint8_t header[TLX_ID3_HEADER_SIZE] = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, 0};
   if (has_tag) {
     bool at_end = false;
-    int32_t rc = SeekContentForRead(ctx, 0, &at_end);
+    rc = SeekContentForRead(ctx, 0, &at_end);
     if (rc != TLX_ID3_OK) return rc;
     if (tlx_id3_read_content(ctx, header, TLX_ID3_HEADER_SIZE) != TLX_ID3_HEADER_SIZE) {
       return TLX_ID3_E_READ;
@@ -193,7 +205,7 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
   }
   header[5] = flags_byte;
   tlx_id3_syncsafe_encode(tag_end - TLX_ID3_HEADER_SIZE, header + 6);
-  int32_t rc = PutAt(ctx, 0, header, sizeof header);
+  rc = PutAt(ctx, 0, header, sizeof header);
   if (rc != TLX_ID3_OK) return rc;
 
   if (work->ext_header != nullptr) {
@@ -206,10 +218,11 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
     if (rc != TLX_ID3_OK) return rc;
   }
 
+  uint32_t content_at = UINT32_MAX;
   for (tlx_list* node = tlx_list_first(work->frame_list); node != nullptr; node = node->next) {
     const tlx_id3_frame_entry* entry = static_cast<const tlx_id3_frame_entry*>(node->data);
     if (entry->offset != 0 && entry->data == nullptr) {
-      rc = CopyStoredFrame(ctx, entry, r->unsync);
+      rc = CopyStoredFrame(ctx, entry, r->unsync, &content_at);
     } else {
       rc = WriteNewFrame(ctx, entry);
     }
@@ -333,13 +346,15 @@ int32_t tlx_id3_replace_content(tlx_id3_context* ctx) {
     RemoveTempFile(temp);
     return TLX_ID3_E_CLOSE;
   }
+  int32_t rc = TLX_ID3_OK;
   if (tlx_id3_close_content(ctx) < 0) {
+    // A failed close releases the descriptor all the same: the file is left
+    // as it was and opened again below.
     tlx_trace_error("in %s() tlx_close() failed.", kName);
     RemoveTempFile(temp);
-    return TLX_ID3_E_CLOSE;
-  }
-  int32_t rc = TLX_ID3_OK;
-  if (tlx_rename(temp, ctx->path) != 0) {
+    ctx->fd = TLX_INVALID_HANDLE;
+    rc = TLX_ID3_E_CLOSE;
+  } else if (tlx_rename(temp, ctx->path) != 0) {
     tlx_trace_error("in %s() tlx_rename() failed.", kName);
     RemoveTempFile(temp);
     rc = TLX_ID3_E_SYSTEM;

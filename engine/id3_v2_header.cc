@@ -231,8 +231,15 @@ int32_t tlx_id3_v2_walk(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
     rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) return rc;
     result->frame_pos = pos;
+    // Stuffing makes the file bytes of an unsynchronised tag outnumber its
+    // content bytes: the tag ends where the file position reaches its end.
+    if (static_cast<uint64_t>(pos) >= end) {
+      offset = end;
+      break;
+    }
     uint64_t consumed = 0;
-    rc = ParseFrameHeader(ctx, header, end - offset, &result->frame, &consumed);
+    rc = ParseFrameHeader(ctx, header, end - static_cast<uint64_t>(pos), &result->frame,
+                          &consumed);
     if (rc != TLX_ID3_OK) return rc;
     if (consumed == 0 || result->frame.id == 0) {
       memset(&result->frame, 0, sizeof result->frame);  // padding
@@ -264,6 +271,8 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
   if (rc != TLX_ID3_OK) return rc;
 
   const uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
+  // Appending at the tail keeps building a long list linear.
+  tlx_list* tail = tlx_list_last(ctx->work->frame_list);
   Cursor cursor;
   uint64_t offset = first;
   while (offset < end) {
@@ -271,7 +280,7 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
     rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) return Fail("in %s() tlx_lseek() failed.", kName, rc);
     if (static_cast<uint64_t>(pos) >= end) break;
-    if (end - offset < header_size) break;
+    if (end - static_cast<uint64_t>(pos) < header_size) break;
     tlx_id3_frame_entry* entry =
         static_cast<tlx_id3_frame_entry*>(tlx_sqa_calloc(sizeof(tlx_id3_frame_entry)));
     if (entry == NULL) {
@@ -299,12 +308,14 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
     }
     entry->length = static_cast<uint32_t>(length);
     entry->offset = static_cast<uint32_t>(offset);
-    tlx_list* list = tlx_list_append(ctx->work->frame_list, entry);
-    if (list == NULL) {
+    tlx_list* appended = tlx_list_append(tail, entry);
+    tlx_list* node = tail == NULL ? appended : tail->next;
+    if (node == NULL || node->data != entry) {
       tlx_sqa_free(entry);
       return Fail("in %s() tlx_sqa_calloc() failed.", kName, TLX_ID3_E_NOMEM);
     }
-    ctx->work->frame_list = list;
+    if (ctx->work->frame_list == NULL) ctx->work->frame_list = node;
+    tail = node;
     offset += length;
   }
   ctx->work->frames_end = offset > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(offset);

@@ -49,6 +49,11 @@ HRESULT CTagkit::V2EditBegin() {
   // A file opened for reading is shared with other readers and must not be
   // rewritten behind their backs.
   if (!m_isOpen || Context()->mode != TLX_ID3_MODE_WRITE) return E_FAIL;
+  // A tag of another version (ID3v2.4) is read as absent; writing would put
+  // a second tag in front of it, so such files are not edited at all.
+  tlx_id3_v2_header header;
+  std::memset(&header, 0, sizeof(header));
+  if (tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED) return E_TAG_UNSUPPORTED;
   if (tlx_id3_v2_edit_begin(Context()) != TLX_ID3_OK) return E_FAIL;
   m_isEditing = true;
   return S_OK;
@@ -158,9 +163,14 @@ HRESULT CTagkit::Update() {
   if (FAILED(hr)) return hr;
   if (m_v2Version == TLX_ID3_V23) {
     // The extended header's padding size and CRC would no longer match the
-    // rewritten tag.
-    const std::int32_t rc = tlx_id3_v2_remove_extended_header(Context());
-    if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+    // rewritten tag. A file without a complete tag header (empty, or shorter
+    // than one) has none to remove.
+    tlx_id3_v2_header header;
+    std::memset(&header, 0, sizeof(header));
+    if (tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_OK) {
+      const std::int32_t rc = tlx_id3_v2_remove_extended_header(Context());
+      if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+    }
   }
   // The title frame is written last and the ID3v1 title follows it, so that
   // both tags agree on the title after every commit.

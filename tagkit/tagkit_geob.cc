@@ -56,11 +56,20 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
   hr = GetDescriptionFromId(id, expected);
   if (FAILED(hr)) return hr;
 
+  // No frame is larger than its tag: a bigger size is damage, not a reason
+  // to allocate gigabytes.
+  tlx_id3_v2_header tagHeader = {};
+  if (tlx_id3_v2_get_header(Context(), &tagHeader) != TLX_ID3_OK) return E_FAIL;
+  const std::uint32_t tagSize = tagHeader.size > 0 ? static_cast<std::uint32_t>(tagHeader.size) : 0;
+
   HRESULT parseFailure = S_FALSE;
   for (std::uint32_t i = 0; i < count; ++i) {
     tlx_id3_v2_frame_header header = {};
     if (tlx_id3_v2_get_frame_header(Context(), frameId, i, &header) != TLX_ID3_OK) return E_FAIL;
-    if (header.size > 0x7FFFFFFFu) return E_FAIL;
+    if (header.size > tagSize) {
+      parseFailure = E_FAIL;
+      continue;
+    }
     boost::shared_array<unsigned char> payload(
         new (std::nothrow) unsigned char[header.size > 0 ? header.size : 1]);
     if (!payload) return E_OUTOFMEMORY;

@@ -103,7 +103,9 @@ TEST_F(BackupTest, BackupEditRecoverRestoresTheOriginal) {
     {
       Context ctx;
       ASSERT_EQ(0, ctx.Open(audio_path_));
-      if (magic) ASSERT_EQ(0, tlx_id3_v2_set_allow_tag_id(ctx.get(), magic));
+      if (magic) {
+        ASSERT_EQ(0, tlx_id3_v2_set_allow_tag_id(ctx.get(), magic));
+      }
       ASSERT_EQ(0, tlx_id3_v2_edit_begin(ctx.get()));
       tlx_id3_v2_frame_header record = FrameRecord("PRIV", 3000);
       Bytes data(3000, 'p');
@@ -141,7 +143,9 @@ TEST_F(BackupTest, FailedRecoveryKeepsFileAndBackup) {
     if (!row.backup.empty()) WriteFile(backup_path_, row.backup);
     EXPECT_EQ(row.rc, tlx_id3_v2_recover(Audio().c_str(), Backup().c_str(), nullptr));
     EXPECT_EQ(row.file, ReadFile(audio_path_));
-    if (!row.backup.empty()) EXPECT_EQ(row.backup, ReadFile(backup_path_));
+    if (!row.backup.empty()) {
+      EXPECT_EQ(row.backup, ReadFile(backup_path_));
+    }
     EXPECT_TRUE(ListDir(tmp_).empty());
   }
   EXPECT_EQ(TLX_ID3_E_PARAM, tlx_id3_v2_recover(nullptr, Backup().c_str(), nullptr));
