@@ -122,12 +122,9 @@ HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std:
       hr = edits[i].apply(tag);
       what = "cannot " + edits[i].what;
     }
-    if (FAILED(hr)) {
-      // Closing also releases the library's editing transaction; the copy
-      // that receives the changes made so far is thrown away.
-      tag.Close();
-      return hr;
-    }
+    // After a failed change the object's destructor drops the changes made
+    // so far; only Close would commit them.
+    if (FAILED(hr)) return hr;
     hr = tag.Close();
     what = "cannot write the changes";
     if (SUCCEEDED(hr)) hr = copy.Commit(what);
