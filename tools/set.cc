@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
 #include <system_error>
 
 #include "cli.h"
@@ -40,14 +41,12 @@ class WorkingCopy {
  private:
   HRESULT CopyContent(std::string& what);
 
-  std::string file_;
   std::wstring original_;
   std::wstring copy_;
   int lock_ = TLX_INVALID_HANDLE;
 };
 
 HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
-  file_ = file;
   what = "cannot open the file";
   // The replacement goes to the file a symbolic link points to; replacing
   // the link itself would leave the file unchanged.
@@ -134,11 +133,6 @@ HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std:
 
 // ---- the command line ----
 
-struct TextChange {
-  const TextProperty* property;
-  std::vector<std::wstring> values;  // empty: remove
-};
-
 std::string OptionName(const TextProperty& property) { return property.option + 2; }
 
 // "YYYY-MM-DD", digits only.
@@ -174,12 +168,12 @@ std::wstring SniffMime(const std::vector<unsigned char>& bytes) {
   return std::wstring();
 }
 
-// Command-line parsing of `set`: fills the list of edits or prints a usage
-// error. Files named as option values are read here, once, before any audio
-// file is touched.
 // Parse's answer after printing the help text.
 constexpr int kHelpShown = -1;
 
+// Command-line parsing of `set`: fills the list of edits or prints a usage
+// error. Files named as option values are read here, once, before any audio
+// file is touched.
 class SetParser {
  public:
   // kExitOk with edits and files, kHelpShown, or the exit status to return.
@@ -196,7 +190,7 @@ class SetParser {
                     std::vector<unsigned char>& bytes);
   int Build();
 
-  std::map<std::string, std::string> claimed_;  // property -> option that claimed it
+  std::set<std::string> claimed_;  // properties already set or removed
   std::map<std::int32_t, std::vector<std::wstring>> texts_;
   std::vector<std::wstring> urls_;
   bool urls_given_ = false;
@@ -254,7 +248,7 @@ int SetParser::Parse(const std::vector<std::string>& args) {
 }
 
 bool SetParser::Claim(const std::string& name) {
-  return claimed_.emplace(name, name).second;
+  return claimed_.insert(name).second;
 }
 
 int SetParser::ReadValueFile(const std::string& option, const std::string& path,
