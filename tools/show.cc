@@ -325,7 +325,11 @@ std::string ViewText(const FileView& view) {
   if (view.picture) lines.emplace_back("Picture", Describe(*view.picture));
   if (view.music_id) {
     lines.emplace_back("Music ID", "owner " + view.music_id->owner);
-    lines.emplace_back("", "data " + view.music_id->data);
+    // 64 hex digits (32 bytes) per line.
+    const std::string& data = view.music_id->data;
+    for (std::size_t at = 0; at < data.size(); at += 64) {
+      lines.emplace_back("", (at == 0 ? "data  " : "      ") + data.substr(at, 64));
+    }
   }
   if (view.mtdid) lines.emplace_back("Object MTDID", Describe(*view.mtdid));
   if (view.qzvlx) lines.emplace_back("Object QZVLX", Describe(*view.qzvlx));
