@@ -597,6 +597,12 @@ TEST_F(CliTest, CodePageDecidesSingleByteText) {
   // Invalid UTF-8 under code page 65001 still gives valid JSON.
   const Json utf8 = ShowJson("a.mp3", {"--code-page=65001"});
   EXPECT_EQ(utf8["title"].Strings(), std::vector<std::string>{"Caf\xEF\xBF\xBD"});
+
+  // Writing: the ID3v1 trailer gets the title in the chosen code page.
+  ASSERT_EQ(Tagkit({"set", "--code-page", "1251", "--title", "Привет", "a.mp3"}).status, 0);
+  EXPECT_EQ(ShowJson("a.mp3", {"--code-page", "1251"})["id3v1"]["title"].string, "Привет");
+  EXPECT_EQ(ShowJson("a.mp3")["id3v1"]["title"].string, "Ïðèâåò");
+  EXPECT_EQ(ShowJson("a.mp3")["title"].Strings(), std::vector<std::string>{"Привет"});
 }
 
 // ---- failures ----
