@@ -173,10 +173,21 @@ HRESULT CTagkit::Update() {
     }
   }
   // The title frame is written last and the ID3v1 title follows it, so that
-  // both tags agree on the title after every commit.
+  // both tags agree on the title after every commit. A stored title frame
+  // that cannot be decoded (UTF-8, say) is left alone unless the caller put
+  // a title: rewriting it from what could be read would lose it.
+  bool keepStoredTitle = false;
+  std::uint32_t titleId = 0;
+  if (!m_v1TitlePending && SUCCEEDED(ToFrameId(PROPID_TITLE, titleId))) {
+    std::wstring stored;
+    const HRESULT read = GetV2Data2(titleId, stored);
+    keepStoredTitle = FAILED(read) && read != E_TAG_NO_VALUE;
+  }
   std::vector<std::wstring> title;
   hr = GetString(PROPID_TITLE, title);
-  if (hr == E_TAG_NO_VALUE) {
+  if (keepStoredTitle) {
+    // nothing to rewrite
+  } else if (hr == E_TAG_NO_VALUE) {
     if (FAILED(PutString(PROPID_TITLE, std::vector<std::wstring>(1)))) return E_FAIL;
   } else if (FAILED(hr)) {
     return E_FAIL;

@@ -189,26 +189,27 @@ TEST(Id3V2FrameIndex, DamagedTags) {
     Bytes bytes;
     int32_t total_rc;
     uint32_t total;
+    uint32_t padding;  // declared tag end less the end of the frames, never below 0
   } cases[] = {
       {"tag larger than file",
-       Concat({Text("ID3"), {3, 0, 0}, SyncSafe(100000), Frame23("TIT2", Text("abc"))}), 0, 1},
+       Concat({Text("ID3"), {3, 0, 0}, SyncSafe(100000), Frame23("TIT2", Text("abc"))}), 0, 1, 99987},
       {"frame past tag", Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")),
                                                 Text("TPE1"), Be32(0xFFFFFFFF), {0, 0}})),
-       0, 2},
+       0, 2, 0},
       {"zero-size frames", Id3v2Tag(3, 0, Concat({Frame23("TIT2", {}), Frame23("TPE1", {}),
                                                   Frame23("TALB", {})})),
-       0, 3},
+       0, 3, 0},
       {"tag ends inside frame header",
-       Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")), Text(std::string("TPE1\0\0", 6))})), 0, 1},
+       Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")), Text(std::string("TPE1\0\0", 6))})), 0, 1, 6},
       {"file ends inside frame header",
        Concat({Text("ID3"), {3, 0, 0}, SyncSafe(50), Frame23("TIT2", Text("abc")), Text("TPE1")}),
-       0, 1},
+       0, 1, 37},
       {"all-0xFF size", Concat({Text("ID3"), {3, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, Zeros(64)}), 0,
-       0},
+       0, 0x0FFFFFFF},
       {"huge extended header",
-       Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(0xFFFFFFF0), Zeros(36)}), 0, 0},
+       Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(0xFFFFFFF0), Zeros(36)}), 0, 0, 0},
       {"short extended header", Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(6)}),
-       TLX_ID3_E_READ, 0},
+       TLX_ID3_E_READ, 0, 0},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -224,6 +225,7 @@ TEST(Id3V2FrameIndex, DamagedTags) {
     for (uint32_t i = 0; i < 5; ++i) tlx_id3_v2_get_frame_header_by_index(file.ctx(), i, &f);
     uint32_t padding = 0;
     tlx_id3_v2_get_padding_size(file.ctx(), &padding);
+    EXPECT_EQ(padding, c.padding);
     uint8_t buffer[64];
     uint32_t size = sizeof buffer;
     tlx_id3_v2_get_frame_data(file.ctx(), Id("TPE1"), 0, &size, buffer);

@@ -241,6 +241,22 @@ TEST_F(CommitTest, TitleRuleMakesTheTrailerFollowTheFrame) {
   EXPECT_EQ("Frame title", V1Text(Id3v1Part(file), 3));
 }
 
+TEST_F(CommitTest, UndecodableTitleSurvivesACommitOfOtherProperties) {
+  const Bytes utf8Title = {3, 'C', 'a', 'f', 0xC3, 0xA9};
+  for (const Bytes& trailer : {Bytes(), Id3v1("V1 title", "", "", "", "", 1, 0)}) {
+    SCOPED_TRACE(trailer.size());
+    Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", utf8Title)), Audio(600), trailer}));
+    OpenForEdit();
+    Put(PROPID_ARTIST, {L"a"});
+    Commit();
+    const Bytes file = Read();
+    EXPECT_EQ(std::vector<Bytes>{utf8Title}, FramesWithId(file, "TIT2"));
+    if (!trailer.empty()) {
+      EXPECT_EQ("V1 title", V1Text(Id3v1Part(file), 3));
+    }
+  }
+}
+
 TEST_F(CommitTest, RepeatedPutsLeaveOneFrame) {
   struct Case {
     const char* name;

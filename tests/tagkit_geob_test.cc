@@ -14,15 +14,10 @@ namespace {
 using namespace tagkit_test;
 typedef boost::shared_ptr<CTagkit::CGeob> GeobPtr;
 
-const Bytes kAudio = Audio(3000);
 const Bytes kBody = {0, 1, 2, 0xFF, 0xFE, 0, 0};
 
-Bytes File23(const Bytes& frames) {
-  return Concat({Id3v2Tag(3, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
-Bytes File22(const Bytes& frames) {
-  return Concat({Id3v2Tag(2, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
+Bytes File23(const Bytes& frames) { return TaggedFile(3, frames); }
+Bytes File22(const Bytes& frames) { return TaggedFile(2, frames); }
 // An encoding-0 payload with an empty filename.
 Bytes Geob(const std::string& mime, const std::string& description, const Bytes& data) {
   return Concat({{0}, Text(mime), {0, 0}, Text(description), {0}, data});
@@ -51,12 +46,8 @@ Bytes GeobData(const GeobPtr& geob) {
   return out;
 }
 
-class TagkitGeobTest : public ::testing::Test {
+class TagkitGeobTest : public SongFileTest {
  protected:
-  void Write(const Bytes& bytes) { WriteFile(dir_.File("song.mp3"), bytes); }
-  std::wstring WPath() const { return dir_.WFile("song.mp3"); }
-  Bytes Read() const { return ReadFile(dir_.File("song.mp3")); }
-
   // Data of both properties after opening, or "absent".
   void ExpectObjects(const Bytes* mtdid, const Bytes* qzvlx) {
     CTagkit tag;
@@ -75,8 +66,6 @@ class TagkitGeobTest : public ::testing::Test {
       EXPECT_EQ(*expected[i], GeobData(objects[0]));
     }
   }
-
-  TempDir dir_;
 };
 
 TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
@@ -130,7 +119,7 @@ TEST_F(TagkitGeobTest, CommitRebuildsTheFramesFromTheCache) {
   const Bytes file = Read();
   EXPECT_EQ((std::vector<Bytes>{Geob("binary", "USR_MTDID", a), Geob("application/QZVLX", "USR_QZVLX", {1})}),
             FramesWithId(file, "GEOB"));
-  EXPECT_EQ(kAudio, AudioPart(file));
+  EXPECT_EQ(TagAudio(), AudioPart(file));
 }
 
 TEST_F(TagkitGeobTest, PutWritesTheKindsMimeTypeAndDescription) {
