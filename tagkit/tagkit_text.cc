@@ -202,6 +202,10 @@ HRESULT CTagkit::GetV1(std::int32_t id, std::vector<std::wstring>& values) {
   }
   if (rc != TLX_ID3_OK) return E_FAIL;
   buffer[sizeof(buffer) - 1] = '\0';
-  values.push_back(NarrowToWide(buffer, std::strlen(buffer)));
+  // Taggers pad fields with spaces, zero bytes, or spaces and then zero
+  // bytes; the engine trims only blanks at the very end of the field.
+  std::size_t length = std::strlen(buffer);
+  while (length > 0 && buffer[length - 1] == ' ') --length;
+  values.push_back(NarrowToWide(buffer, length));
   return S_OK;
 }

@@ -159,7 +159,8 @@ TEST_F(TextReadTest, Id3v1StandsInOnlyWhenTheFrameGivesNothing) {
 }
 
 TEST_F(TextReadTest, Id3v1OnlyFile) {
-  OpenBytes(Concat({Audio(400), Id3v1("Title" + std::string(25, ' '), "Artist", "Album", "2001", "comment", 5, 17)}));
+  // Space padding, space-then-zero padding and zero padding.
+  OpenBytes(Concat({Audio(400), Id3v1("Title" + std::string(25, ' '), "Artist  ", "Album", "2001", "comment", 5, 17)}));
   EXPECT_EQ(L"Title", GetOne(PROPID_TITLE));
   EXPECT_EQ(L"Artist", GetOne(PROPID_ARTIST));
   EXPECT_EQ(L"Album", GetOne(PROPID_ALBUM));
