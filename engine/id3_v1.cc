@@ -94,7 +94,8 @@ uint32_t TextLength(const char* text, uint32_t width) {
 int32_t WriteField(tlx_id3_context* ctx, const uint8_t* text, uint32_t length, uint32_t width,
                    uint32_t at, const char* name) {
   uint8_t trailer[kTrailerSize];
-  if (ReadTrailer(ctx, trailer, name) == TLX_ID3_OK) {
+  int32_t read_rc = ReadTrailer(ctx, trailer, name);
+  if (read_rc == TLX_ID3_OK) {
     uint8_t field[kTextWidth];
     memset(field, ' ', sizeof field);
     memcpy(field, text, length);
@@ -107,13 +108,17 @@ int32_t WriteField(tlx_id3_context* ctx, const uint8_t* text, uint32_t length, u
     }
     return TLX_ID3_OK;
   }
+  // Append only when the file truly has no trailer: a failed read of an
+  // existing one must not leave a second trailer behind it.
+  int32_t end = tlx_id3_seek_content(ctx, 0, 2);
+  if (end < 0) {
+    return Fail("in %s() tlx_lseek() failed.", name, TLX_ID3_E_SEEK);
+  }
+  if (read_rc != TLX_ID3_E_NOT_FOUND && end >= kTrailerSize) return read_rc;
   memset(trailer, ' ', sizeof trailer);
   memcpy(trailer, "TAG", 3);
   trailer[kGenreAt] = 0xFF;
   memcpy(trailer + at, text, length);
-  if (tlx_id3_seek_content(ctx, 0, 2) < 0) {
-    return Fail("in %s() tlx_lseek() failed.", name, TLX_ID3_E_SEEK);
-  }
   int32_t wrote = tlx_id3_write_content(ctx, trailer, kTrailerSize);
   if (wrote < kTrailerSize) {
     return Fail("in %s() TLX_SQA_WRITE() failed.", name, TLX_ID3_E_WRITE);

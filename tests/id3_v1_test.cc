@@ -86,6 +86,23 @@ TEST(Id3V1, SetterAppendsTrailerOnce) {
   }
 }
 
+#if defined(TLX_FAULT_INJECTION)
+// Only a missing trailer is appended: a trailer that cannot be read at the
+// moment must not gain a twin behind it.
+TEST(Id3V1, FailedTrailerReadAppendsNothing) {
+  Bytes original = Concat({Audio(300), Id3v1("t", "a", "b", "2000", "c", 3, 1)});
+  for (tlx_fault_op op : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+    SCOPED_TRACE(op);
+    EngineFile file(original, TLX_ID3_MODE_WRITE);
+    tlx_fault_reset();
+    tlx_fault_arm(op, 1);
+    EXPECT_NE(tlx_id3_v1_set_genre(file.ctx(), 17), 0);
+    tlx_fault_reset();
+    EXPECT_EQ(file.Contents(), original);
+  }
+}
+#endif
+
 TEST(Id3V1, TextFieldsAreTerminatedAndSpaceFilled) {
   Bytes v1 = Id3v1(std::string(30, 'T'), "a", "b", "2000", "c", 3, 1);
   EngineFile file(Concat({Audio(200), v1}), TLX_ID3_MODE_WRITE);
