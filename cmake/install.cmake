@@ -47,5 +47,6 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/tagkitConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/tagkitConfig.cmake ${PROJECT_BINARY_DIR}/tagkitConfigVersion.cmake
   DESTINATION ${TAGKIT_CMAKE_DIR})
 
+file(RELATIVE_PATH TAGKIT_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/tagkit.pc.in ${PROJECT_BINARY_DIR}/tagkit.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tagkit.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
