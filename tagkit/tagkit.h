@@ -1,11 +1,13 @@
-// tagkit: reads and writes the tags of MP3 files (ID3v2.2/2.3 at the head,
-// the ID3v1 trailer at the end) through numeric property identifiers.
-//
-// One CTagkit object serves one file and one thread at a time: Open it, get
-// and put properties, and Close it; Close writes every change back in one
-// rewrite. Gets answer from memory; nothing reaches the file before Close.
-// Every method returns an HRESULT: S_OK or S_FALSE on success, a negative
-// code (E_* below and in tlx_com.h) on failure.
+/// @file
+/// The class CTagkit: reads and writes the tags of MP3 files (ID3v2.2/2.3 at
+/// the head, the ID3v1 trailer at the end) through numeric property
+/// identifiers, with the library's result codes and open modes.
+///
+/// One CTagkit object serves one file and one thread at a time: Open it, get
+/// and put properties, and Close it; Close writes every change back in one
+/// rewrite. Gets answer from memory; nothing reaches the file before Close.
+/// Every method returns an HRESULT: S_OK or S_FALSE on success, a negative
+/// code (E_* below and in tlx_com.h) on failure.
 #ifndef TAGKIT_TAGKIT_TAGKIT_H_
 #define TAGKIT_TAGKIT_TAGKIT_H_
 
@@ -22,96 +24,173 @@
 #include "tlx_export.h"
 
 // ---- Property identifiers -------------------------------------------------
+/// Track number as text, e.g. "3" (GetString, PutString; also the ID3v1 track).
 constexpr std::int32_t PROPID_TRACK = 0x1105;
+/// International Standard Recording Code (GetString, PutString).
 constexpr std::int32_t PROPID_ISRC = 0x1202;
+/// Title (GetString, PutString; also the ID3v1 title).
 constexpr std::int32_t PROPID_TITLE = 0x1207;
+/// Genre: "(17)" for an ID3v1 genre number, or free text (GetString, PutString).
 constexpr std::int32_t PROPID_GENRE = 0x1208;  // "(17)" or free text
+/// Copyright message (GetString, PutString).
 constexpr std::int32_t PROPID_COPYRIGHT = 0x1209;
+/// Album (GetString, PutString; also the ID3v1 album).
 constexpr std::int32_t PROPID_ALBUM = 0x120C;
+/// Lead artist (GetString, PutString; also the ID3v1 artist).
 constexpr std::int32_t PROPID_ARTIST = 0x1210;
+/// Composer (GetString, PutString).
 constexpr std::int32_t PROPID_COMPOSER = 0x1213;
+/// Attached cover picture (GetBinary, PutBinary).
 constexpr std::int32_t PROPID_PICTURE = 0x1220;     // GetBinary, PutBinary
+/// Artist web pages, one string per URL (GetString, PutString).
 constexpr std::int32_t PROPID_ARTIST_URL = 0x1226;  // one string per URL
+/// Release date as an OLE date (GetDate, PutDate).
 constexpr std::int32_t PROPID_RELEASE_DATE = 0x1400;  // GetDate, PutDate
+/// Music-recognition identifier, a unique-file-identifier frame (GetMusicId,
+/// PutMusicId).
 constexpr std::int32_t PROPID_MUSIC_ID = 0x1703;      // GetMusicId, PutMusicId
+/// Encapsulated object of the "mtdid" kind (GetGeob, PutGeob).
 constexpr std::int32_t PROPID_OBJECT_MTDID = 0x1706;  // GetGeob, PutGeob
+/// Encapsulated object of the "qzvlx" kind (GetGeob, PutGeob).
 constexpr std::int32_t PROPID_OBJECT_QZVLX = 0x1707;  // GetGeob, PutGeob
 
 // ---- The library's own result codes ---------------------------------------
+/// Makes an HRESULT from its unsigned 32-bit pattern.
 #define TAGKIT_HRESULT(value) ((HRESULT)(std::uint32_t)(value))
-// Open: the file does not exist, or the path names a directory.
+/// Open: the file does not exist, or the path names a directory.
 #define E_TAG_FILE_NOT_FOUND TAGKIT_HRESULT(0x80040412u)
-// The file's music identifier belongs to another owner and is kept.
+/// The file's music identifier belongs to another owner and is kept.
 #define E_TAG_FOREIGN_MUSIC_ID TAGKIT_HRESULT(0x80040414u)
-// Open: the object is already open, or the file cannot be opened (access
-// denied, or opened for writing elsewhere).
+/// Open: the object is already open, or the file cannot be opened (access
+/// denied, or opened for writing elsewhere).
 #define E_TAG_CANNOT_OPEN TAGKIT_HRESULT(0x80040416u)
-// The property is absent.
+/// The property is absent.
 #define E_TAG_NO_VALUE TAGKIT_HRESULT(0x80040A04u)
-// The identifier is not valid for this call or this tag version.
+/// The identifier is not valid for this call or this tag version.
 #define E_TAG_UNSUPPORTED TAGKIT_HRESULT(0x80040A05u)
 
-// Release dates are OLE dates: days since 30 December 1899, the fraction
-// being the time of day. This value means "no date".
+/// Release dates are OLE dates: days since 30 December 1899, the fraction
+/// being the time of day. This value means "no date".
 constexpr double TAGKIT_NO_DATE = -657434.0;
 
-// Open modes.
+/// Open mode: read only; other readers may share the file.
 constexpr std::int32_t TAGKIT_OPEN_READ = 1;
+/// Open mode: read and write; nobody else may write the file meanwhile.
 constexpr std::int32_t TAGKIT_OPEN_WRITE = 2;
 
 struct tlx_id3_context;  // the engine's record; applications never see it
 
+/// The tags of one MP3 file, read and changed by property identifier.
+///
+/// Open reads every property into memory; gets answer from there, puts
+/// change it and record the edit; Close writes all changes back in one
+/// crash-safe rewrite of the file. Result codes common to every get and put:
+/// E_UNEXPECTED when the object is not open, E_TAG_UNSUPPORTED for an
+/// identifier the call does not take. Puts also fail with E_FAIL on an object
+/// opened read only, and with E_TAG_UNSUPPORTED on a file whose ID3v2 tag is
+/// of a version this library does not write (ID3v2.4).
+///
+/// Values are exchanged in vectors of boost::shared_ptr: after a get the
+/// caller shares the object's cached value objects; after a put the object
+/// keeps the caller's. Not thread-safe: one thread at a time per object.
 class TLX_API CTagkit {
  public:
   class CPicture;  // tagkit_picture.h
   class CMusicId;  // tagkit_music_id.h
   class CGeob;     // tagkit_geob.h
 
+  /// Pictures of PROPID_PICTURE.
   typedef std::vector<boost::shared_ptr<CPicture> > PictureVector;
+  /// Music identifiers of PROPID_MUSIC_ID.
   typedef std::vector<boost::shared_ptr<CMusicId> > MusicIdVector;
+  /// Encapsulated objects of PROPID_OBJECT_MTDID and PROPID_OBJECT_QZVLX.
   typedef std::vector<boost::shared_ptr<CGeob> > GeobVector;
 
+  /// A closed object.
   CTagkit();
-  // Copies of a closed object are member-wise (the value objects of the
-  // caches are shared). A copy of an open object is closed and empty: the
-  // file and its pending changes stay with the source alone, so no file is
-  // closed twice and no change is committed twice.
+  /// Copies of a closed object are member-wise (the value objects of the
+  /// caches are shared). A copy of an open object is closed and empty: the
+  /// file and its pending changes stay with the source alone, so no file is
+  /// closed twice and no change is committed twice.
   CTagkit(const CTagkit& other);
-  // The target is first closed without committing, as by its destructor.
+  /// Copies as the copy constructor does; the target is first closed without
+  /// committing, as by its destructor.
   CTagkit& operator=(const CTagkit& other);
-  // Drops uncommitted changes: only Close commits.
+  /// Closes the file and drops uncommitted changes: only Close commits.
   virtual ~CTagkit();
 
-  // mode 1: read only (others may read too); mode 2: read and write
-  // (nobody else may write). E_TAG_FILE_NOT_FOUND, E_TAG_CANNOT_OPEN,
-  // E_INVALIDARG or E_FAIL leave the object closed.
+  /// Opens the file at @p path and reads all its properties.
+  /// @param path the file; converted to UTF-8 for the system.
+  /// @param mode TAGKIT_OPEN_READ (1): read only, others may read too;
+  ///   TAGKIT_OPEN_WRITE (2): read and write, nobody else may write.
+  /// @return S_OK; E_TAG_FILE_NOT_FOUND (no such file, or a directory),
+  ///   E_TAG_CANNOT_OPEN (already open, access denied, or the file is
+  ///   opened for writing elsewhere), E_INVALIDARG (another mode) or E_FAIL
+  ///   (the tags cannot be read); a failure leaves the object closed.
   HRESULT Open(const std::wstring& path, std::int32_t mode);
-  // Commits pending changes, then closes; the object is closed afterwards
-  // even when the commit fails, and the failure is returned.
+  /// Commits pending changes (one rewrite of the file, ID3v1 trailer
+  /// included), then closes. The object is closed afterwards even when the
+  /// commit fails, and the failure is returned; a failed commit leaves the
+  /// file as it was.
+  /// @return S_OK (also for an object that is not open); E_FAIL when the
+  ///   commit failed.
   HRESULT Close();
 
-  // Text properties (PROPID_TITLE ... PROPID_ARTIST_URL). E_TAG_NO_VALUE
-  // when absent; the vector is replaced only on success.
+  /// Reads a text property (PROPID_TRACK, PROPID_ISRC, PROPID_TITLE,
+  /// PROPID_GENRE, PROPID_COPYRIGHT, PROPID_ALBUM, PROPID_ARTIST,
+  /// PROPID_COMPOSER, PROPID_ARTIST_URL). A property that the ID3v2 tag
+  /// lacks is taken from the ID3v1 trailer when that has the field.
+  /// @param id the property.
+  /// @param values replaced only on success: one string, or one per URL.
+  /// @return S_OK; E_TAG_NO_VALUE when absent; E_TAG_UNSUPPORTED;
+  ///   E_UNEXPECTED.
   HRESULT GetString(std::int32_t id, std::vector<std::wstring>& values);
-  // Writes the first string (every non-empty string for PROPID_ARTIST_URL);
-  // an empty vector deletes the property. Setters refuse changes on an
-  // object opened read only (E_FAIL) and on a file whose ID3v2 tag has a
-  // version this library does not write, ID3v2.4 (here E_TAG_UNSUPPORTED).
+  /// Writes the first string (every non-empty string for PROPID_ARTIST_URL);
+  /// an empty vector deletes the property. Title, artist, album, genre and
+  /// track also go to the ID3v1 trailer at Close. Setters refuse changes on
+  /// an object opened read only (E_FAIL) and on a file whose ID3v2 tag has a
+  /// version this library does not write, ID3v2.4 (here E_TAG_UNSUPPORTED).
+  /// @return S_OK; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutString(std::int32_t id, const std::vector<std::wstring>& values);
 
-  // PROPID_RELEASE_DATE; only the calendar date is stored.
+  /// Reads PROPID_RELEASE_DATE as an OLE date (see CXDate).
+  /// @return S_OK; E_TAG_NO_VALUE when the file has no release date;
+  ///   E_TAG_UNSUPPORTED for another identifier.
   HRESULT GetDate(std::int32_t id, double& value);
+  /// Writes PROPID_RELEASE_DATE; only the calendar date is stored (the ID3v1
+  /// year too). TAGKIT_NO_DATE deletes the date. @p value is not changed.
+  /// @return S_OK; E_FAIL for a date before the year 1000 or after
+  ///   31 December 9999, or on a read-only object; E_TAG_UNSUPPORTED;
+  ///   E_UNEXPECTED.
   HRESULT PutDate(std::int32_t id, double& value);
 
-  // PROPID_PICTURE; one picture is written, the first.
+  /// Reads PROPID_PICTURE: the first attached picture.
+  /// @return S_OK; E_TAG_NO_VALUE; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT GetBinary(std::int32_t id, PictureVector& values);
+  /// Writes PROPID_PICTURE: the first picture replaces every stored one (as
+  /// the front cover); an empty vector deletes them.
+  /// @return S_OK; E_POINTER for a null first element; E_INVALIDARG for a
+  ///   picture too large for a frame; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutBinary(std::int32_t id, const PictureVector& values);
 
+  /// Reads PROPID_MUSIC_ID, the unique-file-identifier frame.
+  /// @return S_OK; E_TAG_NO_VALUE; E_UNEXPECTED.
   HRESULT GetMusicId(MusicIdVector& values);
+  /// Writes the first music identifier (an empty owner is filled with this
+  /// library's owner); an empty vector deletes it. Nothing changes when the
+  /// value cannot be written.
+  /// @return S_OK; E_TAG_FOREIGN_MUSIC_ID when the file's identifier has
+  ///   another owner (it is kept); E_POINTER for a null first element;
+  ///   E_UNEXPECTED when its data is not set; E_FAIL; E_TAG_UNSUPPORTED.
   HRESULT PutMusicId(const MusicIdVector& values);
 
-  // PROPID_OBJECT_MTDID, PROPID_OBJECT_QZVLX; written at Close.
+  /// Reads PROPID_OBJECT_MTDID or PROPID_OBJECT_QZVLX.
+  /// @return S_OK; E_TAG_NO_VALUE; E_UNEXPECTED.
   HRESULT GetGeob(std::int32_t id, GeobVector& values);
+  /// Writes the first object of PROPID_OBJECT_MTDID or PROPID_OBJECT_QZVLX
+  /// (written at Close); an empty vector deletes it.
+  /// @return S_OK; E_POINTER for a null first element; E_INVALIDARG for an
+  ///   object too large for a frame; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutGeob(std::int32_t id, const GeobVector& values);
 
  private:

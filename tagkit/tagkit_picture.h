@@ -1,6 +1,5 @@
-// CTagkit::CPicture: the bytes and MIME type of an attached picture, as read
-// from an APIC (ID3v2.3) or PIC (ID3v2.2) frame. Picture type and description
-// are not kept; written frames say "front cover" with an empty description.
+/// @file
+/// CTagkit::CPicture, the value of PROPID_PICTURE.
 #ifndef TAGKIT_TAGKIT_TAGKIT_PICTURE_H_
 #define TAGKIT_TAGKIT_TAGKIT_PICTURE_H_
 
@@ -9,30 +8,50 @@
 
 #include "tagkit.h"
 
+/// The bytes and MIME type of an attached picture, as read from an APIC
+/// (ID3v2.3) or PIC (ID3v2.2) frame. Picture type and description are not
+/// kept; written frames say "front cover" with an empty description.
+///
+/// The object owns a copy of the picture bytes and frees it when destroyed.
 class TLX_API CTagkit::CPicture {
  public:
+  /// An empty picture: no bytes, empty MIME type.
   CPicture();
+  /// Frees the picture bytes.
   virtual ~CPicture();
   // Owns a raw buffer: shared through boost::shared_ptr, never copied.
   CPicture(const CPicture&) = delete;
   CPicture& operator=(const CPicture&) = delete;
 
-  // Copies size bytes. E_POINTER for null data, E_INVALIDARG for a negative
-  // size, E_OUTOFMEMORY (size then 0); the MIME type is kept.
+  /// Replaces the bytes with a copy of @p size bytes at @p data; the caller
+  /// keeps its buffer. The MIME type is kept.
+  /// @return S_OK; E_POINTER for null data; E_INVALIDARG for a negative size;
+  ///   E_OUTOFMEMORY (the picture is then empty).
   HRESULT SetData(const unsigned char* data, std::int32_t size);
-  // Copies min(Size(), size) bytes into the caller's buffer *data, which must
-  // hold size bytes, and sets size to the number copied.
+  /// Copies min(Size(), size) bytes into the caller's buffer @p *data, which
+  /// the caller allocates and owns and which must hold @p size bytes, and
+  /// sets @p size to the number copied. Nothing is allocated.
+  /// @return S_OK; E_POINTER when @p data is null, or @p *data is null while
+  ///   there are bytes to copy.
   HRESULT GetData(unsigned char** data, std::int32_t& size);
+  /// Number of picture bytes.
   std::int32_t Size() const;
+  /// Sets the MIME type, e.g. L"image/jpeg". @return S_OK.
   HRESULT SetMime(const std::wstring& mime);
+  /// Copies the MIME type into @p mime. @return S_OK.
   HRESULT GetMime(std::wstring& mime);
+  /// The MIME type.
   std::wstring Mime() const;
-  // SetData, then SetMime; a failed SetData leaves the MIME type as it was.
+  /// SetData, then SetMime; a failed SetData leaves the MIME type as it was.
+  /// @return as SetData.
   HRESULT SetAll(const unsigned char* data, std::int32_t size, const std::wstring& mime);
 
-  // Fill the object from a frame payload. E_POINTER for null, E_FAIL for an
-  // encoding other than 0 or 1 or a terminator missing inside the payload.
+  /// Fills the object from an APIC frame payload (ID3v2.3).
+  /// @return S_OK; E_POINTER for null; E_FAIL for an encoding other than 0
+  ///   or 1 or a terminator missing inside the payload; E_OUTOFMEMORY.
   HRESULT SetAPIC(const unsigned char* payload, std::int32_t size);
+  /// Fills the object from a PIC frame payload (ID3v2.2, three-letter image
+  /// format). @return as SetAPIC.
   HRESULT SetPIC(const unsigned char* payload, std::int32_t size);
 
  private:
