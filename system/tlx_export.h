@@ -1,4 +1,5 @@
-/* Export markers for libtagkit: everything else stays hidden. */
+/** @file
+ * Export markers for libtagkit: everything else stays hidden. */
 #ifndef TAGKIT_SYSTEM_TLX_EXPORT_H_
 #define TAGKIT_SYSTEM_TLX_EXPORT_H_
 
@@ -9,6 +10,7 @@
 #define TLX_API __declspec(dllimport)
 #endif
 #else
+/** Marks a declaration exported from libtagkit. */
 #define TLX_API __attribute__((visibility("default")))
 #endif
 
