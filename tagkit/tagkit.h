@@ -87,8 +87,9 @@ struct tlx_id3_context;  // the engine's record; applications never see it
 /// crash-safe rewrite of the file. Result codes common to every get and put:
 /// E_UNEXPECTED when the object is not open, E_TAG_UNSUPPORTED for an
 /// identifier the call does not take. Puts also fail with E_FAIL on an object
-/// opened read only, and with E_TAG_UNSUPPORTED on a file whose ID3v2 tag is
-/// of a version this library does not write (ID3v2.4).
+/// opened read only, and on a file whose ID3v2 tag is of a version this
+/// library does not write (ID3v2.4) with E_TAG_UNSUPPORTED (PutBinary:
+/// E_FAIL).
 ///
 /// Values are exchanged in vectors of boost::shared_ptr: after a get the
 /// caller shares the object's cached value objects; after a put the object
@@ -170,7 +171,8 @@ class TLX_API CTagkit {
   /// Writes PROPID_PICTURE: the first picture replaces every stored one (as
   /// the front cover); an empty vector deletes them.
   /// @return S_OK; E_POINTER for a null first element; E_INVALIDARG for a
-  ///   picture too large for a frame; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
+  ///   picture too large for a frame; E_FAIL (also read only, or ID3v2.4);
+  ///   E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutBinary(std::int32_t id, const PictureVector& values);
 
   /// Reads PROPID_MUSIC_ID, the unique-file-identifier frame.
