@@ -59,8 +59,27 @@ TLX_API void tlx_sqa_free(void* block);
 #define TLX_MAX_PATH 4096
 #endif
 
-/* A file opened read only may be shared with other readers; a file opened for
- * writing is shared with nobody. A conflict fails with TLX_EACCES. */
+/* Sharing. A file opened read only may be shared with other readers; a file
+ * opened for writing is shared with nobody. A conflict fails with TLX_EACCES.
+ * This holds between processes and equally between two opens in one process:
+ * two contexts on one file refuse each other just as two programs would.
+ *
+ * The one exception is a read-only open that asks to share the writer's
+ * hold, for reading a file through a second handle while this process itself
+ * has it open for writing (a backup of the tag taken during an edit). Such an
+ * open succeeds when the file is held for writing by a handle of this
+ * process; it takes no lock of its own and relies on the writer's exclusive
+ * lock to keep other processes out. It still fails with TLX_EACCES when the
+ * writer is another process, and behaves as a plain read-only open when
+ * nobody writes the file. Ask for it either with TLX_O_SHARE_WITH_OWNER in
+ * the flags of a read-only open, or for every read-only open of the calling
+ * thread between tlx_share_with_owner_begin() and the matching
+ * tlx_share_with_owner_end() (scopes nest). The flag is ignored on writable
+ * opens. */
+#define TLX_O_SHARE_WITH_OWNER 0x10000
+TLX_API void tlx_share_with_owner_begin(void);
+TLX_API void tlx_share_with_owner_end(void);
+
 TLX_API int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle);
 /* 0 and *handle set to -1; -1 when *handle already is -1 or close fails. */
 TLX_API int32_t tlx_close(int* handle);
