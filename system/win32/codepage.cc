@@ -1,4 +1,6 @@
-// Code pages beyond 1252 and UTF-8, converted by the platform. Undecodable
+// Code pages beyond 1252 and UTF-8, converted by the platform; a thread that
+// has not chosen a code page converts with its ANSI code page (CP_THREAD_ACP),
+// which follows the thread locale. Undecodable
 // bytes become U+FFFD and unencodable characters '?', never the platform's
 // own stand-ins (such as U+30FB in code page 932) or best-fit look-alikes,
 // so that text converts alike on every platform.
@@ -28,15 +30,32 @@ bool DecodeStrict(UINT code_page, const char* bytes, int length, std::wstring& o
   return false;
 }
 
+// The thread's own code page is named as such, so that a change of the
+// thread locale is followed exactly.
+UINT PlatformName(uint32_t code_page) {
+  return code_page == tlx_internal::PlatformThreadCodePage() ? CP_THREAD_ACP : code_page;
+}
+
 }  // namespace
 
 namespace tlx_internal {
 
 bool PlatformCodePageAvailable(uint32_t code_page) { return IsValidCodePage(code_page) != 0; }
 
-std::wstring PlatformDecode(uint32_t code_page, const char* bytes, size_t length) {
+uint32_t PlatformThreadCodePage() {
+  DWORD code_page = 0;
+  if (GetLocaleInfoW(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                     reinterpret_cast<LPWSTR>(&code_page), sizeof(code_page) / sizeof(wchar_t)) == 0 ||
+      code_page == 0) {
+    return GetACP();
+  }
+  return code_page;
+}
+
+std::wstring PlatformDecode(uint32_t code_page_number, const char* bytes, size_t length) {
   std::wstring out;
   if (length == 0) return out;
+  const UINT code_page = PlatformName(code_page_number);
   if (length <= static_cast<size_t>(INT32_MAX) &&
       DecodeStrict(code_page, bytes, static_cast<int>(length), out)) {
     return out;
@@ -45,7 +64,7 @@ std::wstring PlatformDecode(uint32_t code_page, const char* bytes, size_t length
   // replace one byte where one does not decode.
   out.clear();
   CPINFO info;
-  bool double_byte = GetCPInfo(code_page, &info) && info.MaxCharSize > 1;
+  const bool double_byte = GetCPInfo(code_page, &info) && info.MaxCharSize > 1;
   size_t i = 0;
   while (i < length) {
     int width = double_byte && i + 1 < length && IsDBCSLeadByteEx(code_page, static_cast<BYTE>(bytes[i]))
@@ -61,13 +80,27 @@ std::wstring PlatformDecode(uint32_t code_page, const char* bytes, size_t length
   return out;
 }
 
-std::string PlatformEncode(uint32_t code_page, const wchar_t* text, size_t length) {
+std::string PlatformEncode(uint32_t code_page_number, const wchar_t* text, size_t length) {
   std::string out;
   if (length == 0 || length > static_cast<size_t>(INT32_MAX)) {
     out.assign(length, '?');
     return out;
   }
-  const int count = static_cast<int>(length);
+  // None of these code pages has characters beyond the BMP: a pair becomes
+  // one '?', as a single unencodable character does.
+  std::wstring units;
+  units.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    wchar_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+      if (unit <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+      unit = L'?';
+    }
+    units.push_back(unit);
+  }
+  const UINT code_page = PlatformName(code_page_number);
+  const int count = static_cast<int>(units.size());
+  text = units.c_str();
   const DWORD flags = WC_NO_BEST_FIT_CHARS;
   int needed = WideCharToMultiByte(code_page, flags, text, count, nullptr, 0, "?", nullptr);
   if (needed <= 0) {

@@ -34,8 +34,7 @@ int32_t OpenFailure(DWORD error) {
     case ERROR_LOCK_VIOLATION:
       return TLX_EACCES;
     case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-      return TLX_ENOENT;
+      return TLX_ENOENT;  // a missing folder on the way is not "not found"
     default:
       return -1;
   }
@@ -207,9 +206,14 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
 
 int32_t tlx_close(int* handle) {
   if (handle == nullptr || *handle == TLX_INVALID_HANDLE) return -1;
-  if (tlx_internal::FaultHit(TLX_FAULT_CLOSE)) return -1;
-  if (!CloseHandle(ToHandle(*handle))) return -1;
   TheWriters().Remove(*handle);
+  if (tlx_internal::FaultHit(TLX_FAULT_CLOSE)) {
+    // As a close that fails after releasing the handle: the caller's value
+    // stays as it was.
+    CloseHandle(ToHandle(*handle));
+    return -1;
+  }
+  if (!CloseHandle(ToHandle(*handle))) return -1;
   *handle = TLX_INVALID_HANDLE;
   return 0;
 }
@@ -233,8 +237,6 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
 }
 
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
-  if (!Usable(handle)) return -1;
-  if (tlx_internal::FaultHit(TLX_FAULT_SEEK)) return -1;
   DWORD method;
   switch (whence) {
     case 0: method = FILE_BEGIN; break;
@@ -242,6 +244,8 @@ int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
     case 2: method = FILE_END; break;
     default: return -1;
   }
+  if (!Usable(handle)) return -1;
+  if (tlx_internal::FaultHit(TLX_FAULT_SEEK)) return -1;
   HANDLE h = ToHandle(handle);
   DWORD size = GetFileSize(h, nullptr);
   if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
@@ -353,7 +357,7 @@ uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) {
 }
 
 uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) {
-  if (directory == nullptr || out == nullptr) return 0;
+  if (directory == nullptr || out == nullptr || *directory == L'\0') return 0;
   return GetTempFileNameW(directory, L"id3", 0, out);
 }
 
