@@ -36,7 +36,8 @@ WIN_PACKAGES=(cmake make python3 libboost-dev googletest
               binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 wine)
 missing=()
 for p in "${WIN_PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  pkg_status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$pkg_status" = "install ok installed" ] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
@@ -98,8 +99,8 @@ imports=$(x86_64-w64-mingw32-objdump -p "$build64/bin/libtagkit.dll" | sed -n 's
 if grep -Eiq 'libstdc|libgcc|winpthread|mingw' <<<"$imports"; then
   die "the 64-bit DLL needs MinGW runtime DLLs"
 fi
-x86_64-w64-mingw32-nm -g --defined-only "$build64/bin/libtagkit.dll" | grep -q ' T tlx_open$' \
-  || die "the 64-bit DLL lacks tlx_open"
+symbols=$(x86_64-w64-mingw32-nm -g --defined-only "$build64/bin/libtagkit.dll")
+grep -q ' T tlx_open$' <<<"$symbols" || die "the 64-bit DLL lacks tlx_open"
 
 # ---- Wine ----------------------------------------------------------------------
 phase "starting Wine"
