@@ -10,6 +10,8 @@ namespace {
 const char kParamInvalid[] = "in %s() parameter is invalid.";
 
 void Release(tlx_id3_context* ctx) {
+  // An open transaction is dropped with the context: its list goes too.
+  if (ctx->work != nullptr) tlx_id3_v2_reset_work(ctx);
   tlx_sqa_free(ctx->path);
   tlx_sqa_free(ctx->allow_tag_id);
   tlx_sqa_free(ctx->work);
@@ -53,7 +55,10 @@ int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
                                const tlx_id3_v2_header* header, tlx_id3_context* ctx) {
   static const char kFunction[] = "tlx_id3_create_context";
   tlx_trace("tlx_id3_create_context() enter");
-  if (path == nullptr || ctx == nullptr || (mode == TLX_ID3_MODE_CREATE && header == nullptr)) {
+  // A new tag's size must fit the 28 bits of its sync-safe size field.
+  if (path == nullptr || ctx == nullptr ||
+      (mode == TLX_ID3_MODE_CREATE &&
+       (header == nullptr || header->size < 0 || header->size > 0x0FFFFFFF))) {
     tlx_trace_error(kParamInvalid, kFunction);
     return TLX_ID3_E_PARAM;
   }
