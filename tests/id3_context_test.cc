@@ -239,3 +239,77 @@ TEST_F(Id3ContextTest, AllowTagIdIsCopiedAndReplaced) {
 }
 
 }  // namespace
+
+#if defined(TLX_FAULT_INJECTION)
+namespace {
+
+class Id3ContextFaultTest : public Id3ContextTest {
+ protected:
+  void SetUp() override { tlx_fault_reset(); }
+  void TearDown() override { tlx_fault_reset(); }
+};
+
+// A new file whose empty tag cannot be written is removed again.
+TEST_F(Id3ContextFaultTest, FailedCreationLeavesNoFile) {
+  struct Case {
+    tlx_fault_op op;
+    uint32_t nth;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {TLX_FAULT_SEEK, 1, TLX_ID3_E_SEEK},
+      {TLX_FAULT_WRITE, 1, TLX_ID3_E_WRITE},  // the header
+      {TLX_FAULT_WRITE, 3, TLX_ID3_E_WRITE},  // the second chunk of zeros
+      {TLX_FAULT_OPEN, 1, TLX_ID3_E_OPEN},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.op << "#" << c.nth);
+    tlx_id3_v2_header header = Header(5000);
+    tlx_id3_context ctx;
+    tlx_fault_arm(c.op, c.nth);
+    EXPECT_EQ(c.result, tlx_id3_create_context(dir.WFile("new.mp3").c_str(), TLX_ID3_MODE_CREATE,
+                                               &header, &ctx));
+    EXPECT_EQ(1, tlx_fault_fired());
+    EXPECT_TRUE(tagkit_test::ListDir(dir.path()).empty());
+  }
+}
+
+TEST_F(Id3ContextFaultTest, ContentFailures) {
+  std::wstring path = Make("a.mp3", Bytes(40, 7));
+  tlx_id3_context ctx;
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
+  tlx_fault_arm(TLX_FAULT_WRITE, 2);  // the second 256-byte step of the fill
+  EXPECT_EQ(-3, tlx_id3_seek_content(&ctx, 1000, 0));
+  tlx_fault_arm(TLX_FAULT_FSYNC, 1);
+  EXPECT_EQ(TLX_ID3_E_SYSTEM, tlx_id3_flush_content(&ctx));
+  ctx.work->write_len = 1;
+  tlx_fault_arm(TLX_FAULT_SEEK, 1);
+  EXPECT_EQ(TLX_ID3_E_SEEK, tlx_id3_flush_content(&ctx));
+  tlx_fault_arm(TLX_FAULT_WRITE, 1);
+  EXPECT_EQ(TLX_ID3_E_WRITE, tlx_id3_flush_content(&ctx));
+  EXPECT_EQ(1u, ctx.work->write_len);  // still owed
+  // A failed close still releases the context's memory.
+  tlx_fault_arm(TLX_FAULT_CLOSE, 1);
+  EXPECT_EQ(TLX_ID3_E_CLOSE, tlx_id3_destroy_context(&ctx));
+  EXPECT_EQ(nullptr, ctx.work);
+}
+
+// Opening and reading the content take exactly one call each.
+TEST_F(Id3ContextFaultTest, ContentCallsPassTheSeam) {
+  std::wstring path = Make("a.mp3", Bytes(40, 7));
+  tlx_id3_context ctx;
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &ctx));
+  uint8_t buffer[8];
+  tlx_id3_read_content(&ctx, buffer, 8);
+  tlx_id3_seek_content(&ctx, 0, 0);
+  tlx_id3_flush(&ctx);
+  EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&ctx));
+  for (tlx_fault_op op : {TLX_FAULT_OPEN, TLX_FAULT_READ, TLX_FAULT_SEEK, TLX_FAULT_FSYNC,
+                          TLX_FAULT_CLOSE}) {
+    EXPECT_EQ(1u, tlx_fault_calls(op)) << op;
+  }
+  EXPECT_EQ(0u, tlx_fault_calls(TLX_FAULT_WRITE));
+}
+
+}  // namespace
+#endif  // TLX_FAULT_INJECTION

@@ -1,0 +1,498 @@
+// The ID3v2 tag as the engine reads it: the 10-byte header, the extended
+// header, the frame headers of versions 2.2 and 2.3, and the walk over the
+// frames that counts them, finds one, or lists them for editing.
+//
+// Files come from anywhere, so every size read here is treated as a claim:
+// the walk never goes past the end of the file, sums are kept in 64 bits so
+// that a size of 0xFFFFFFFF cannot wrap, and every step moves forward by at
+// least one frame header.
+#include <string.h>
+
+#include "id3_internal.h"
+#include "id3_v2_walk.h"
+
+namespace {
+
+bool StateForbidsReading(const tlx_id3_context* ctx) {
+  return ctx->state == TLX_ID3_STATE_READING || ctx->state == TLX_ID3_STATE_WRITING;
+}
+
+int32_t Fail(const char* format, const char* name, int32_t code) {
+  tlx_trace_error(format, name);
+  return code;
+}
+
+int32_t VersionCode(uint8_t major, uint8_t revision) {
+  if (revision != 0) return TLX_ID3_VERSION_OTHER;
+  switch (major) {
+    case 2: return TLX_ID3_V22;
+    case 3: return TLX_ID3_V23;
+    case 4: return TLX_ID3_V24;
+    default: return TLX_ID3_VERSION_OTHER;
+  }
+}
+
+// The header record without the public checks and traces.
+int32_t ReadHeaderRecord(tlx_id3_context* ctx, tlx_id3_v2_header* header, const char* name) {
+  memset(header, 0, sizeof *header);
+  uint8_t raw[TLX_ID3_HEADER_SIZE];
+  int32_t rc = tlx_id3_v2_read_header(ctx, raw);
+  if (rc != TLX_ID3_OK) return rc;
+  header->version = VersionCode(raw[3], raw[4]);
+  header->size = static_cast<int32_t>(tlx_id3_syncsafe_decode(raw + 6));
+  if (header->version != TLX_ID3_V22 && header->version != TLX_ID3_V23) {
+    return Fail("in %s() ID3v2 version is unsupported.", name, TLX_ID3_E_UNSUPPORTED);
+  }
+  header->unsync = (raw[5] & 0x80) ? 1 : 0;
+  if (header->version == TLX_ID3_V22) {
+    header->compression = (raw[5] & 0x40) ? 1 : 0;
+  } else {
+    header->has_ext_header = (raw[5] & 0x40) ? 1 : 0;
+    header->experimental = (raw[5] & 0x20) ? 1 : 0;
+  }
+  return TLX_ID3_OK;
+}
+
+// Reads the 14 bytes at offset 10 that hold an ID3v2.3 extended header.
+int32_t ReadExtendedHeaderBytes(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
+                                uint8_t bytes[14]) {
+  if (tlx_id3_seek_content_unsync(ctx, TLX_ID3_HEADER_SIZE, 0, 0) != TLX_ID3_HEADER_SIZE) {
+    return TLX_ID3_E_SEEK;
+  }
+  int32_t got = tlx_id3_read_content_unsync(ctx, bytes, 14, header->unsync);
+  if (got < 14) return TLX_ID3_E_READ;
+  return TLX_ID3_OK;
+}
+
+// Bytes in the file, or -1. The walk treats the end of the file as the end
+// of the tag, so a tag that claims more than the file holds ends early.
+int32_t FileLength(tlx_id3_context* ctx) { return tlx_id3_seek_content(ctx, 0, 2); }
+
+// Where the walk reads: the tag end, bounded by the file length.
+int32_t WalkEnd(tlx_id3_context* ctx, const tlx_id3_v2_header* header, uint64_t* end) {
+  int32_t length = FileLength(ctx);
+  if (length < 0) return TLX_ID3_E_SEEK;
+  uint64_t tag_end = static_cast<uint64_t>(static_cast<uint32_t>(header->size)) +
+                     TLX_ID3_HEADER_SIZE;
+  *end = tag_end < static_cast<uint64_t>(length) ? tag_end : static_cast<uint64_t>(length);
+  return TLX_ID3_OK;
+}
+
+// Positions at content offset `offset`. With unsynchronisation the walk keeps
+// the file position of the previous frame so that each step scans only the
+// bytes between two frames, not the whole tag again.
+struct Cursor {
+  uint32_t content = 0;
+  int32_t file = 0;
+};
+
+int32_t SeekFrame(tlx_id3_context* ctx, int32_t unsync, Cursor* cursor, uint64_t offset,
+                  int32_t* position) {
+  if (offset > INT32_MAX) return TLX_ID3_E_SEEK;
+  int32_t pos;
+  if (!unsync) {
+    pos = tlx_id3_seek_content_unsync(ctx, static_cast<uint32_t>(offset), 0, 0);
+  } else {
+    // The cursor stands after any stuffing byte that follows its last 0xFF,
+    // so scanning on from it matches a scan from the start of the file.
+    if (offset < cursor->content) {
+      *cursor = Cursor();
+    }
+    if (tlx_id3_seek_content_unsync(ctx, static_cast<uint32_t>(cursor->file), 0, 0) !=
+        cursor->file) {
+      return TLX_ID3_E_SEEK;
+    }
+    pos = tlx_id3_seek_content_unsync(ctx, static_cast<uint32_t>(offset) - cursor->content, 1,
+                                      1);
+    if (pos >= 0) {
+      cursor->content = static_cast<uint32_t>(offset);
+      cursor->file = pos;
+    }
+  }
+  if (pos < 0) return TLX_ID3_E_SEEK;
+  *position = pos;
+  return TLX_ID3_OK;
+}
+
+// Parses one frame header at the current position. consumed is 0 when fewer
+// bytes than a frame header remain in the tag.
+int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
+                         uint64_t remaining, tlx_id3_v2_frame_header* frame,
+                         uint64_t* consumed) {
+  memset(frame, 0, sizeof *frame);
+  *consumed = 0;
+  uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
+  if (remaining < header_size) return TLX_ID3_OK;
+  uint8_t raw[10];
+  if (tlx_id3_read_content_unsync(ctx, raw, header_size, header->unsync) <
+      static_cast<int32_t>(header_size)) {
+    return TLX_ID3_E_READ;
+  }
+  if (header->version == TLX_ID3_V22) {
+    frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], 0);
+    frame->size = tlx_id3_be24_decode(raw + 3);
+    *consumed = 6ull + frame->size;
+    return TLX_ID3_OK;
+  }
+  frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], raw[3]);
+  frame->size = tlx_id3_be32_decode(raw + 4);
+  *consumed = 10ull + frame->size;
+  frame->tag_alter_preserve = (raw[8] & 0x80) ? 1 : 0;
+  frame->file_alter_preserve = (raw[8] & 0x40) ? 1 : 0;
+  frame->read_only = (raw[8] & 0x20) ? 1 : 0;
+  frame->compression = (raw[9] & 0x80) ? 1 : 0;
+  frame->encryption = (raw[9] & 0x40) ? 1 : 0;
+  frame->grouping = (raw[9] & 0x20) ? 1 : 0;
+  // The extra bytes are counted in the declared size; a size too small to
+  // hold them leaves no data rather than wrapping around.
+  if (frame->compression) {
+    uint8_t bytes[4];
+    if (tlx_id3_read_content(ctx, bytes, 4) < 4) return TLX_ID3_E_READ;
+    frame->decompressed_size = tlx_id3_be32_decode(bytes);
+    frame->size = frame->size >= 4 ? frame->size - 4 : 0;
+  }
+  if (frame->encryption) {
+    if (tlx_id3_read_content(ctx, &frame->encryption_method, 1) < 1) return TLX_ID3_E_READ;
+    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
+  }
+  if (frame->grouping) {
+    if (tlx_id3_read_content(ctx, &frame->group_id, 1) < 1) return TLX_ID3_E_READ;
+    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
+  }
+  return TLX_ID3_OK;
+}
+
+// Runs a walk for a public operation: header, then the walk.
+int32_t HeaderAndWalk(tlx_id3_context* ctx, const char* name, bool default_header,
+                      const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
+  tlx_id3_v2_header header;
+  int32_t rc = ReadHeaderRecord(ctx, &header, name);
+  if (rc != TLX_ID3_OK) {
+    if (!default_header) return rc;
+    memset(&header, 0, sizeof header);
+    header.version = TLX_ID3_V23;
+  }
+  return tlx_id3_v2_walk(ctx, &header, query, result);
+}
+
+}  // namespace
+
+int32_t tlx_id3_v2_read_header(tlx_id3_context* ctx, uint8_t header[10]) {
+  static const char kName[] = "tlx_id3_v2_read_header";
+  if (ctx == NULL || header == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (tlx_id3_seek_content_unsync(ctx, 0, 0, 0) != 0) {
+    return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
+  }
+  if (tlx_id3_read_content(ctx, header, TLX_ID3_HEADER_SIZE) < TLX_ID3_HEADER_SIZE) {
+    return Fail("in %s() TLX_SQA_READ() failed.", kName, TLX_ID3_E_READ);
+  }
+  if (memcmp(header, "ID3", 3) == 0) return TLX_ID3_OK;
+  if (ctx->allow_tag_id != NULL) {
+    size_t length = strlen(ctx->allow_tag_id);
+    if (length > 0 && length <= TLX_ID3_HEADER_SIZE &&
+        memcmp(header, ctx->allow_tag_id, length) == 0) {
+      return TLX_ID3_OK;
+    }
+  }
+  return Fail("in %s() ID3v2 is not found.", kName, TLX_ID3_E_NOT_FOUND);
+}
+
+int32_t tlx_id3_v2_first_frame_offset(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
+                                      uint32_t* offset) {
+  if (ctx == NULL || header == NULL || offset == NULL) return TLX_ID3_E_PARAM;
+  if (!header->has_ext_header) {
+    *offset = TLX_ID3_HEADER_SIZE;
+    return TLX_ID3_OK;
+  }
+  uint8_t bytes[14];
+  int32_t rc = ReadExtendedHeaderBytes(ctx, header, bytes);
+  if (rc != TLX_ID3_OK) return rc;
+  uint64_t first = 14ull + tlx_id3_be32_decode(bytes);
+  *offset = first > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(first);
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_walk(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
+                        const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
+  memset(result, 0, sizeof *result);
+  uint32_t first = 0;
+  int32_t rc = tlx_id3_v2_first_frame_offset(ctx, header, &first);
+  if (rc != TLX_ID3_OK) return rc;
+  uint64_t end = 0;
+  rc = WalkEnd(ctx, header, &end);
+  if (rc != TLX_ID3_OK) return rc;
+
+  Cursor cursor;
+  uint64_t offset = first;
+  while (offset < end) {
+    int32_t pos = 0;
+    rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
+    if (rc != TLX_ID3_OK) return rc;
+    result->frame_pos = pos;
+    // Stuffing makes the file bytes of an unsynchronised tag outnumber its
+    // content bytes: the tag ends where the file position reaches its end.
+    if (static_cast<uint64_t>(pos) >= end) {
+      offset = end;
+      break;
+    }
+    uint64_t consumed = 0;
+    rc = ParseFrameHeader(ctx, header, end - static_cast<uint64_t>(pos), &result->frame,
+                          &consumed);
+    if (rc != TLX_ID3_OK) return rc;
+    if (consumed == 0 || result->frame.id == 0) {
+      memset(&result->frame, 0, sizeof result->frame);  // padding
+      break;
+    }
+    if (query->any_id || result->frame.id == query->id) {
+      if (query->search && result->matches == query->target) {
+        result->found = 1;
+        break;
+      }
+      ++result->matches;
+    }
+    offset += consumed;
+  }
+  result->stopped = offset < end ? 1 : 0;
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
+  static const char kName[] = "tlx_id3_v2_read_frame_list";
+  if (ctx == NULL || header == NULL || ctx->work == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  uint32_t first = 0;
+  int32_t rc = tlx_id3_v2_first_frame_offset(ctx, header, &first);
+  if (rc != TLX_ID3_OK) return rc;
+  uint64_t end = 0;
+  rc = WalkEnd(ctx, header, &end);
+  if (rc != TLX_ID3_OK) return rc;
+
+  const uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
+  // Appending at the tail keeps building a long list linear.
+  tlx_list* tail = tlx_list_last(ctx->work->frame_list);
+  Cursor cursor;
+  uint64_t offset = first;
+  while (offset < end) {
+    int32_t pos = 0;
+    rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
+    if (rc != TLX_ID3_OK) return Fail("in %s() tlx_lseek() failed.", kName, rc);
+    if (static_cast<uint64_t>(pos) >= end) break;
+    if (end - static_cast<uint64_t>(pos) < header_size) break;
+    tlx_id3_frame_entry* entry =
+        static_cast<tlx_id3_frame_entry*>(tlx_sqa_calloc(sizeof(tlx_id3_frame_entry)));
+    if (entry == NULL) {
+      return Fail("in %s() tlx_sqa_calloc() failed.", kName, TLX_ID3_E_NOMEM);
+    }
+    if (tlx_id3_read_content_unsync(ctx, entry->raw_header, header_size, header->unsync) <
+        static_cast<int32_t>(header_size)) {
+      tlx_sqa_free(entry);
+      return Fail("in %s() TLX_SQA_READ() failed.", kName, TLX_ID3_E_READ);
+    }
+    if (entry->raw_header[0] == 0) {
+      tlx_sqa_free(entry);
+      break;
+    }
+    entry->data_size = header->version == TLX_ID3_V22
+                           ? tlx_id3_be24_decode(entry->raw_header + 3)
+                           : tlx_id3_be32_decode(entry->raw_header + 4);
+    uint64_t length = static_cast<uint64_t>(header_size) + entry->data_size;
+    if (length > UINT32_MAX) {
+      // A frame claiming 4 GB cannot be copied; it ends the list like the end
+      // of the tag would.
+      tlx_sqa_free(entry);
+      offset = end;
+      break;
+    }
+    entry->length = static_cast<uint32_t>(length);
+    entry->offset = static_cast<uint32_t>(offset);
+    tlx_list* appended = tlx_list_append(tail, entry);
+    tlx_list* node = tail == NULL ? appended : tail->next;
+    if (node == NULL || node->data != entry) {
+      tlx_sqa_free(entry);
+      return Fail("in %s() tlx_sqa_calloc() failed.", kName, TLX_ID3_E_NOMEM);
+    }
+    if (ctx->work->frame_list == NULL) ctx->work->frame_list = node;
+    tail = node;
+    offset += length;
+  }
+  ctx->work->frames_end = offset > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(offset);
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_header(tlx_id3_context* ctx, tlx_id3_v2_header* header) {
+  static const char kName[] = "tlx_id3_v2_get_header";
+  tlx_trace("tlx_id3_v2_get_header() enter");
+  if (ctx == NULL || header == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  int32_t rc = ReadHeaderRecord(ctx, header, kName);
+  if (rc != TLX_ID3_OK) return rc;
+  tlx_trace("tlx_id3_v2_get_header() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_header2(tlx_id3_context* ctx, tlx_id3_v2_header* header) {
+  static const char kName[] = "tlx_id3_v2_get_header2";
+  tlx_trace("tlx_id3_v2_get_header2() enter");
+  if (ctx == NULL || header == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  if (ReadHeaderRecord(ctx, header, kName) != TLX_ID3_OK) {
+    // No usable tag reads as an empty ID3v2.3 tag.
+    memset(header, 0, sizeof *header);
+    header->version = TLX_ID3_V23;
+  }
+  tlx_trace("tlx_id3_v2_get_header2() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_extended_header(tlx_id3_context* ctx,
+                                       tlx_id3_v2_extended_header* ext) {
+  static const char kName[] = "tlx_id3_v2_get_extended_header";
+  tlx_trace("tlx_id3_v2_get_extended_header() enter");
+  if (ctx == NULL || ext == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  memset(ext, 0, sizeof *ext);
+  tlx_id3_v2_header header;
+  int32_t rc = ReadHeaderRecord(ctx, &header, kName);
+  if (rc != TLX_ID3_OK) return rc;
+  if (!header.has_ext_header) {
+    return Fail("in %s() extendHeader is not found.", kName, TLX_ID3_E_NOT_FOUND);
+  }
+  uint8_t bytes[14];
+  rc = ReadExtendedHeaderBytes(ctx, &header, bytes);
+  if (rc != TLX_ID3_OK) {
+    return Fail(rc == TLX_ID3_E_SEEK ? "in %s() tlx_lseek() failed."
+                                     : "in %s() TLX_SQA_READ() failed.",
+                kName, rc);
+  }
+  ext->padding_size = tlx_id3_be32_decode(bytes + 6);
+  if (bytes[4] & 0x80) {
+    ext->has_crc = 1;
+    memcpy(ext->crc, bytes + 10, 4);
+  }
+  tlx_trace("tlx_id3_v2_get_extended_header() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_padding_size(tlx_id3_context* ctx, uint32_t* size) {
+  static const char kName[] = "tlx_id3_v2_get_padding_size";
+  tlx_trace("tlx_id3_v2_get_padding_size() enter");
+  if (ctx == NULL || size == NULL || ctx->work == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  // The query builds and drops a frame list of its own, so it must not run
+  // while an editing transaction holds one.
+  if (ctx->state != TLX_ID3_STATE_IDLE || ctx->work->frames_end != 0) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  *size = 0;
+  tlx_id3_v2_header header;
+  int32_t rc = ReadHeaderRecord(ctx, &header, kName);
+  if (rc != TLX_ID3_OK) return rc;
+  rc = tlx_id3_v2_read_frame_list(ctx, &header);
+  uint32_t frames_end = ctx->work->frames_end;
+  tlx_id3_v2_reset_work(ctx);
+  if (rc != TLX_ID3_OK) {
+    return Fail("in %s() frame list cannot be built.", kName, TLX_ID3_E_OPEN);
+  }
+  // A last frame that runs past the end of the tag leaves no padding.
+  uint64_t tag_end = static_cast<uint64_t>(static_cast<uint32_t>(header.size)) +
+                     TLX_ID3_HEADER_SIZE;
+  *size = frames_end < tag_end ? static_cast<uint32_t>(tag_end - frames_end) : 0;
+  tlx_trace("tlx_id3_v2_get_padding_size() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_frame_total_num(tlx_id3_context* ctx, uint32_t* count) {
+  static const char kName[] = "tlx_id3_v2_get_frame_total_num";
+  tlx_trace("tlx_id3_v2_get_frame_total_num() enter");
+  if (ctx == NULL || count == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  tlx_id3_v2_walk_query query = {1, 0, 0, 0};
+  tlx_id3_v2_walk_result result;
+  int32_t rc = HeaderAndWalk(ctx, kName, false, &query, &result);
+  if (rc != TLX_ID3_OK) return rc;
+  *count = result.matches;
+  tlx_trace("tlx_id3_v2_get_frame_total_num() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_frame_num(tlx_id3_context* ctx, uint32_t id, uint32_t* count) {
+  static const char kName[] = "tlx_id3_v2_get_frame_num";
+  tlx_trace("tlx_id3_v2_get_frame_num() enter");
+  if (ctx == NULL || count == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  tlx_id3_v2_walk_query query = {0, id, 0, 0};
+  tlx_id3_v2_walk_result result;
+  int32_t rc = HeaderAndWalk(ctx, kName, true, &query, &result);
+  if (rc != TLX_ID3_OK) return rc;
+  *count = result.matches;
+  tlx_trace("tlx_id3_v2_get_frame_num() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_frame_header_by_index(tlx_id3_context* ctx, uint32_t index,
+                                             tlx_id3_v2_frame_header* frame) {
+  static const char kName[] = "tlx_id3_v2_get_frame_header_by_index";
+  tlx_trace("tlx_id3_v2_get_frame_header_by_index() enter");
+  if (ctx == NULL || frame == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  tlx_id3_v2_walk_query query = {1, 0, 1, index};
+  tlx_id3_v2_walk_result result;
+  int32_t rc = HeaderAndWalk(ctx, kName, false, &query, &result);
+  if (rc != TLX_ID3_OK) return rc;
+  if (!result.stopped) {
+    return Fail("in %s() ID3v2 frame is not found.", kName, TLX_ID3_E_NOT_FOUND);
+  }
+  *frame = result.frame;
+  tlx_trace("tlx_id3_v2_get_frame_header_by_index() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_get_frame_header(tlx_id3_context* ctx, uint32_t id, uint32_t occurrence,
+                                    tlx_id3_v2_frame_header* frame) {
+  static const char kName[] = "tlx_id3_v2_get_frame_header";
+  tlx_trace("tlx_id3_v2_get_frame_header() enter");
+  if (ctx == NULL || frame == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
+  tlx_id3_v2_walk_result result;
+  int32_t rc = HeaderAndWalk(ctx, kName, false, &query, &result);
+  if (rc != TLX_ID3_OK) return rc;
+  if (!result.stopped) {
+    return Fail("in %s() ID3v2 frame is not found.", kName, TLX_ID3_E_NOT_FOUND);
+  }
+  *frame = result.frame;
+  tlx_trace("tlx_id3_v2_get_frame_header() exit");
+  return TLX_ID3_OK;
+}

@@ -1,0 +1,32 @@
+// Releasing the memory of an editing transaction: the frame list with its
+// entries and their data, and the copy of the extended header.
+#include <string.h>
+
+#include "id3_internal.h"
+
+void tlx_id3_free_frame_list(tlx_id3_context* ctx) {
+  if (ctx == NULL || ctx->work == NULL) return;
+  tlx_id3_work* work = ctx->work;
+  for (tlx_list* node = tlx_list_first(work->frame_list); node != NULL; node = node->next) {
+    tlx_id3_frame_entry* entry = static_cast<tlx_id3_frame_entry*>(node->data);
+    if (entry != NULL) {
+      tlx_sqa_free(entry->data);
+      tlx_sqa_free(entry);
+    }
+    node->data = NULL;
+  }
+  if (work->frame_list != NULL) tlx_list_free(work->frame_list);
+  work->frame_list = NULL;
+}
+
+void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
+  if (ctx == NULL) return;
+  if (ctx->work != NULL) {
+    tlx_id3_free_frame_list(ctx);
+    tlx_sqa_free(ctx->work->ext_header);
+    memset(ctx->work, 0, sizeof *ctx->work);
+    ctx->work->temp_fd = -1;
+  }
+  ctx->state = TLX_ID3_STATE_IDLE;
+  ctx->remaining = 0;
+}
