@@ -216,4 +216,33 @@ Bytes Audio(std::size_t size) {
   return out;
 }
 
+bool MakeDir(const std::string& path) {
+  std::error_code error;
+  return fs::create_directory(PathOf(path), error);
+}
+
+void SetEnv(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+  _wputenv_s(Widen(name).c_str(), Widen(value).c_str());
+#else
+  setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const std::string& name) {
+#if defined(_WIN32)
+  _wputenv_s(Widen(name).c_str(), L"");  // an empty value removes it
+#else
+  unsetenv(name.c_str());
+#endif
+}
+
+const char* TempDirVariable() {
+#if defined(_WIN32)
+  return "TMP";
+#else
+  return "TMPDIR";
+#endif
+}
+
 }  // namespace tagkit_test
