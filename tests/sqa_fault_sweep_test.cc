@@ -75,9 +75,9 @@ TEST(SqaFaultSweep, ContainerEditIsAlwaysOldOrNewWithAnIntactBackup) {
 #else
   TempDir dir;
   TempDir temp;
-  const char* saved_tmpdir = std::getenv("TMPDIR");
+  const char* saved_tmpdir = std::getenv(tagkit_test::TempDirVariable());
   std::string restore = saved_tmpdir ? saved_tmpdir : "";
-  setenv("TMPDIR", temp.path().c_str(), 1);
+  tagkit_test::SetEnv(tagkit_test::TempDirVariable(), temp.path());
 
   const std::string file = dir.File("song.sqa");
   const std::wstring wfile = dir.WFile("song.sqa");
@@ -143,9 +143,9 @@ TEST(SqaFaultSweep, ContainerEditIsAlwaysOldOrNewWithAnIntactBackup) {
   }
   EXPECT_GT(fired, 20);
   if (saved_tmpdir) {
-    setenv("TMPDIR", restore.c_str(), 1);
+    tagkit_test::SetEnv(tagkit_test::TempDirVariable(), restore);
   } else {
-    unsetenv("TMPDIR");
+    tagkit_test::UnsetEnv(tagkit_test::TempDirVariable());
   }
 #endif
 }
