@@ -157,7 +157,12 @@ std::vector<std::string> ListDir(const std::string& dir) {
 
 std::string CorpusDir() {
   std::error_code ignored;
-  if (fs::is_directory(PathOf(TAGKIT_CORPUS_DIR), ignored)) return TAGKIT_CORPUS_DIR;
+  std::string dir = TAGKIT_CORPUS_DIR;
+#if defined(_WIN32)
+  // A build made on POSIX and run under Wine: the POSIX root is drive Z:.
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+#endif
+  if (fs::is_directory(PathOf(dir), ignored)) return dir;
   return "";
 }
 
