@@ -159,6 +159,31 @@ TEST_F(FileWin32Test, RenameKeepsTheTargetsAttributesAndRespectsOtherPrograms) {
   EXPECT_EQ(Text("newer bytes"), ReadFile(dir.File("song.mp3")));
 }
 
+// Across volumes the copy goes through a sibling of the target. Under Wine,
+// drive Z: is the POSIX root, and /dev/shm usually another file system than
+// the one holding the temporary folder.
+TEST_F(FileWin32Test, RenameAcrossVolumes) {
+  const std::wstring shm = L"Z:\\dev\\shm";
+  if (tlx_stat_mode(shm.c_str()) != TLX_S_IFDIR) GTEST_SKIP() << "no second volume";
+  wchar_t name[TLX_MAX_PATH];
+  if (tlx_get_temp_file_name(shm.c_str(), name) == 0) GTEST_SKIP() << "cannot write there";
+  const std::wstring source = name;
+  int fd = TLX_INVALID_HANDLE;
+  ASSERT_EQ(0, tlx_open(source.c_str(), TLX_O_RDWR | TLX_O_CREAT | TLX_O_TRUNC, &fd));
+  EXPECT_EQ(12, tlx_write(fd, "moved across", 12));
+  ASSERT_EQ(0, tlx_close(&fd));
+  std::wstring target = Make("target.mp3", "old");
+  ASSERT_EQ(0, tlx_set_attributes(target.c_str(), TLX_ATTR_HIDDEN));
+  ASSERT_EQ(0, tlx_rename(source.c_str(), target.c_str()));
+  EXPECT_EQ(Text("moved across"), ReadFile(dir.File("target.mp3")));
+  EXPECT_EQ(TLX_S_ERROR, tlx_stat_mode(source.c_str()));
+  uint32_t flags = 0;
+  ASSERT_EQ(0, tlx_get_attributes(target.c_str(), &flags));
+  EXPECT_NE(0u, flags & TLX_ATTR_HIDDEN);
+  // No sibling is left beside the target.
+  EXPECT_EQ(std::vector<std::string>{"target.mp3"}, tagkit_test::ListDir(dir.path()));
+}
+
 TEST_F(FileWin32Test, TempDirIsThePlatformsWithATrailingSeparator) {
   wchar_t buffer[TLX_MAX_PATH];
   uint32_t n = tlx_get_temp_dir(TLX_MAX_PATH, buffer);
