@@ -89,6 +89,33 @@ if grep -Eiq 'libstdc|libgcc|winpthread|mingw' <<<"$imports"; then
   die "$dll32 needs MinGW runtime DLLs"
 fi
 
+# Applications include <windows.h> as well: the public headers must compile
+# before and after it, and no name in them may be one of its macros (such as
+# DeleteFile or GetObject), which would rename it in the caller's code.
+public_headers=$(ls system/tlx_export.h system/tlx_com.h system/tlx_system.h engine/tlx_id3.h \
+                    container/tlx_sqa.h tagkit/tagkit.h tagkit/tagkit_picture.h \
+                    tagkit/tagkit_music_id.h tagkit/tagkit_geob.h tagkit/xdate.h 2>/dev/null || true)
+check="$build32/public_headers_check"
+includes=(-Isystem -Iengine -Icontainer -Itagkit -isystem "$build32/staging/include")
+{
+  echo '#define NOMINMAX'
+  echo '#include <windows.h>'
+  for h in $public_headers; do echo "#include \"$(basename "$h")\""; done
+  # The result codes are the platform's own on purpose.
+  grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' $public_headers | sort -u \
+    | grep -vxE 'S_OK|S_FALSE|E_[A-Z]+|SUCCEEDED|FAILED|HRESULT|NOMINMAX|_WIN32|_WIN64|__cplusplus' \
+    | while read -r id; do printf '#ifdef %s\n#error "%s is a macro of <windows.h>"\n#endif\n' "$id" "$id"; done
+} >"$check.after.cc"
+{
+  for h in $public_headers; do echo "#include \"$(basename "$h")\""; done
+  echo '#include <windows.h>'
+} >"$check.before.cc"
+for order in after before; do
+  i686-w64-mingw32-g++-posix -std=c++17 -Wall -Wextra -Werror -fsyntax-only "${includes[@]}" \
+    "$check.$order.cc" || die "the public headers do not compile $order <windows.h>"
+done
+echo "public headers: compile before and after <windows.h>, no name taken by its macros"
+
 # ---- 64-bit DLL and the suite --------------------------------------------------
 phase "64-bit DLL and tests (x86_64-w64-mingw32)"
 build64=build/win64
