@@ -100,11 +100,14 @@ includes=(-Isystem -Iengine -Icontainer -Itagkit -isystem "$build32/staging/incl
 {
   echo '#define NOMINMAX'
   echo '#include <windows.h>'
-  for h in $public_headers; do echo "#include \"$(basename "$h")\""; done
-  # The result codes are the platform's own on purpose.
-  grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' $public_headers | sort -u \
-    | grep -vxE 'S_OK|S_FALSE|E_[A-Z]+|SUCCEEDED|FAILED|HRESULT|NOMINMAX|_WIN32|_WIN64|__cplusplus' \
+  # Names in the code of the headers (comments stripped). The result codes
+  # are the platform's own on purpose.
+  for h in $public_headers; do
+    i686-w64-mingw32-g++-posix -x c++ -fpreprocessed -dD -E -P "$h" 2>/dev/null
+  done | grep -ohE '\b[A-Za-z_][A-Za-z0-9_]*\b' | sort -u \
+    | grep -vxE 'S_OK|S_FALSE|E_[A-Z]+|SUCCEEDED|FAILED|NULL|_[A-Z_].*|and|or|not|xor|bitand|bitor|compl|and_eq|or_eq|not_eq|xor_eq' \
     | while read -r id; do printf '#ifdef %s\n#error "%s is a macro of <windows.h>"\n#endif\n' "$id" "$id"; done
+  for h in $public_headers; do echo "#include \"$(basename "$h")\""; done
 } >"$check.after.cc"
 {
   for h in $public_headers; do echo "#include \"$(basename "$h")\""; done
