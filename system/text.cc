@@ -15,7 +15,13 @@ constexpr wchar_t kReplacement = 0xFFFD;
 constexpr uint32_t kCodePageUtf8 = 65001;
 constexpr uint32_t kCodePageLatin = 1252;
 
-thread_local uint32_t g_code_page = kCodePageLatin;
+// 0 until the thread sets one: then the platform's default for the thread
+// (1252 on POSIX, the thread locale's ANSI code page on Windows).
+thread_local uint32_t g_code_page = 0;
+
+uint32_t CodePage() {
+  return g_code_page != 0 ? g_code_page : tlx_internal::PlatformThreadCodePage();
+}
 
 // 0x80-0x9F of code page 1252. The five unassigned bytes map to the C1
 // controls of the same value, as Windows does, so every byte round-trips.
@@ -37,11 +43,14 @@ std::wstring Decode1252(const char* bytes, size_t length) {
   return out;
 }
 
+uint32_t NextWide(const wchar_t* text, size_t length, size_t& i);
+
 std::string Encode1252(const wchar_t* text, size_t length) {
   std::string out;
   out.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    uint32_t cp = static_cast<uint32_t>(text[i]);
+  for (size_t i = 0; i < length;) {
+    // One '?' for a character outside the code page, even a surrogate pair.
+    uint32_t cp = NextWide(text, length, i);
     char byte = '?';
     if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
       byte = static_cast<char>(cp);
@@ -161,18 +170,20 @@ std::string EncodeUtf8(const wchar_t* text, size_t length, bool question_for_inv
 }
 
 std::wstring DecodeThread(const char* bytes, size_t length) {
-  switch (g_code_page) {
+  const uint32_t code_page = CodePage();
+  switch (code_page) {
     case kCodePageLatin: return Decode1252(bytes, length);
     case kCodePageUtf8: return DecodeUtf8(bytes, length);
-    default: return tlx_internal::PlatformDecode(g_code_page, bytes, length);
+    default: return tlx_internal::PlatformDecode(code_page, bytes, length);
   }
 }
 
 std::string EncodeThread(const wchar_t* text, size_t length) {
-  switch (g_code_page) {
+  const uint32_t code_page = CodePage();
+  switch (code_page) {
     case kCodePageLatin: return Encode1252(text, length);
     case kCodePageUtf8: return EncodeUtf8(text, length, true);
-    default: return tlx_internal::PlatformEncode(g_code_page, text, length);
+    default: return tlx_internal::PlatformEncode(code_page, text, length);
   }
 }
 
@@ -221,7 +232,7 @@ int32_t tlx_set_thread_code_page(uint32_t code_page) {
   return 0;
 }
 
-uint32_t tlx_get_thread_code_page(void) { return g_code_page; }
+uint32_t tlx_get_thread_code_page(void) { return CodePage(); }
 
 int32_t tlx_multibyte_to_wide(const char* source, int32_t source_length, wchar_t* target,
                               int32_t capacity) {

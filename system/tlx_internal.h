@@ -29,6 +29,8 @@ std::wstring Utf8ToWide(const char* text, size_t length);
  * available. Decode never fails: undecodable bytes give U+FFFD. Encode
  * gives '?' for characters the code page lacks. */
 bool PlatformCodePageAvailable(uint32_t code_page);
+/* The code page of a thread that has not chosen one. */
+uint32_t PlatformThreadCodePage();
 std::wstring PlatformDecode(uint32_t code_page, const char* bytes, size_t length);
 std::string PlatformEncode(uint32_t code_page, const wchar_t* text, size_t length);
 

@@ -1,8 +1,10 @@
 // The POSIX file layer: open flags and their failures, sharing between
 // handles, positioning, truncation, rename, attributes and temporary names.
 #include <sys/stat.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -30,11 +32,13 @@ class Handle {
   int fd = TLX_INVALID_HANDLE;
 };
 
+#if !defined(_WIN32)  // permission bits
 mode_t Mode(const std::string& path) {
   struct stat st;
   EXPECT_EQ(0, stat(path.c_str(), &st));
   return st.st_mode & 07777;
 }
+#endif
 
 class FileTest : public ::testing::Test {
  protected:
@@ -94,6 +98,7 @@ TEST_F(FileTest, OpenRefusesDirectoriesAndBadArguments) {
   EXPECT_EQ(TLX_INVALID_HANDLE, fd);
 }
 
+#if !defined(_WIN32)  // permission bits (Windows: file_win32_test.cc)
 TEST_F(FileTest, OpenUnreadableFileIsAccessRefused) {
   if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
   std::string path = Make("locked", tagkit_test::Text("x"));
@@ -101,6 +106,7 @@ TEST_F(FileTest, OpenUnreadableFileIsAccessRefused) {
   Handle h;
   EXPECT_EQ(TLX_EACCES, tlx_open(tagkit_test::Widen(path).c_str(), TLX_O_RDONLY, &h.fd));
 }
+#endif
 
 TEST_F(FileTest, CloseInvalidatesTheHandle) {
   std::string path = Make("a", tagkit_test::Text("x"));
@@ -174,6 +180,7 @@ TEST_F(FileTest, ShareWithOwnerReadsBesideThisProcesssWriter) {
   EXPECT_EQ(3, tlx_write(writer.fd, "TAG", 3));
 }
 
+#if !defined(_WIN32)  // a second process by fork (Windows: file_win32_test.cc)
 TEST_F(FileTest, ShareWithOwnerStillRefusesAnotherProcesssWriter) {
   std::string native = Make("foreign", tagkit_test::Text("x"));
   std::wstring path = tagkit_test::Widen(native);
@@ -200,6 +207,7 @@ TEST_F(FileTest, ShareWithOwnerStillRefusesAnotherProcesssWriter) {
   for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
   EXPECT_EQ(0, tlx_open(path.c_str(), TLX_O_RDONLY | TLX_O_SHARE_WITH_OWNER, &h.fd));
 }
+#endif
 
 TEST_F(FileTest, ShareWithOwnerWithoutAWriterIsAPlainReader) {
   std::wstring path = tagkit_test::Widen(Make("free", tagkit_test::Text("x")));
@@ -276,6 +284,7 @@ TEST_F(FileTest, SizeAndType) {
   EXPECT_GE(static_cast<int16_t>(tlx_stat_mode(missing.c_str())), 0);
 }
 
+#if !defined(_WIN32)  // permission bits and dot names (Windows: file_win32_test.cc)
 TEST_F(FileTest, ReadOnlyAttributeMapsToWriteBits) {
   std::string native = Make("attr", tagkit_test::Text("x"));
   chmod(native.c_str(), 0664);
@@ -300,6 +309,7 @@ TEST_F(FileTest, ReadOnlyAttributeMapsToWriteBits) {
   EXPECT_EQ(0u, flags);
   EXPECT_EQ(-1, tlx_set_attributes(dir.WFile("missing").c_str(), 0));
 }
+#endif
 
 TEST_F(FileTest, FoldersAndUnlink) {
   std::wstring sub = dir.WFile("sub");
@@ -323,6 +333,7 @@ TEST_F(FileTest, NonAsciiPathsAreUtf8OnDisk) {
 
 // ---- Rename ---------------------------------------------------------------
 
+#if !defined(_WIN32)  // permission bits
 TEST_F(FileTest, RenameReplacesTargetKeepingItsPermissions) {
   std::string source = Make("new", tagkit_test::Text("new bytes"));
   std::string target = Make("old.mp3", tagkit_test::Text("old"));
@@ -333,6 +344,7 @@ TEST_F(FileTest, RenameReplacesTargetKeepingItsPermissions) {
   EXPECT_EQ(0640u, Mode(target));
   EXPECT_EQ(std::vector<std::string>{"old.mp3"}, tagkit_test::ListDir(dir.path()));
 }
+#endif
 
 TEST_F(FileTest, RenameToNewTargetAndFailures) {
   std::string source = Make("src", tagkit_test::Text("abc"));
@@ -349,6 +361,7 @@ TEST_F(FileTest, RenameToNewTargetAndFailures) {
   EXPECT_EQ(-1, tlx_rename(nullptr, dir.WFile("dst").c_str()));
 }
 
+#if !defined(_WIN32)  // /dev/shm and permission bits
 // Across file systems the copy goes through a sibling of the target; /dev/shm
 // is a different file system from the temporary folder on most machines.
 TEST_F(FileTest, RenameAcrossFileSystems) {
@@ -387,9 +400,11 @@ TEST_F(FileTest, RenameSucceedsWhenTheSourceCannotBeRemoved) {
   unlink((folder + "/src").c_str());
   rmdir(folder.c_str());
 }
+#endif
 
 // ---- Temporary names ------------------------------------------------------
 
+#if !defined(_WIN32)  // TMPDIR (Windows: file_win32_test.cc)
 TEST_F(FileTest, TempDirFollowsTmpdir) {
   const char* saved = getenv("TMPDIR");
   std::string keep = saved ? saved : "";
@@ -406,6 +421,7 @@ TEST_F(FileTest, TempDirFollowsTmpdir) {
   EXPECT_EQ(std::wstring(L"/tmp/"), buffer);
   if (saved) setenv("TMPDIR", keep.c_str(), 1);
 }
+#endif
 
 TEST_F(FileTest, TempFileNamesAreNewEmptyUniqueFiles) {
   std::wstring folder = tagkit_test::Widen(dir.path());
@@ -419,7 +435,8 @@ TEST_F(FileTest, TempFileNamesAreNewEmptyUniqueFiles) {
     EXPECT_EQ(0u, name.rfind("id3", 0)) << name;
     EXPECT_TRUE(ReadFile(dir.File(name)).empty());
   }
-  EXPECT_EQ(folder + L"/", std::wstring(first).substr(0, folder.size() + 1));
+  EXPECT_EQ(folder, std::wstring(first).substr(0, folder.size()));
+  EXPECT_NE(std::wstring::npos, std::wstring(L"/\\").find(first[folder.size()]));
   // The engine opens the name it got with "read-write, create or empty".
   Handle h;
   EXPECT_EQ(0, tlx_open(first, TLX_O_RDWR | TLX_O_CREAT | TLX_O_TRUNC, &h.fd));

@@ -20,7 +20,7 @@ class BackupTest : public ::testing::Test {
   BackupTest()
       : tmp_(dir_.File("tmp")), tmpdir_(tmp_), audio_path_(dir_.File("song.mp3")),
         backup_path_(dir_.File("song.bak")) {
-    mkdir(tmp_.c_str(), 0700);
+    tagkit_test::MakeDir(tmp_);
   }
 
   std::wstring Audio() const { return Widen(audio_path_); }

@@ -24,7 +24,7 @@ class EditTest : public ::testing::Test {
   EditTest() : tmp_(dir_.File("tmp")), tmpdir_(MakeDir(dir_.File("tmp"))) {}
 
   static const std::string& MakeDir(const std::string& path) {
-    mkdir(path.c_str(), 0700);
+    tagkit_test::MakeDir(path);
     return path;
   }
 

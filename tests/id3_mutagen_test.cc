@@ -106,7 +106,7 @@ TEST(MutagenCrossCheck, RewrittenCorpusFilesReadTheSame) {
 
   TempDir dir;
   std::string tmp = dir.File("tmp");
-  mkdir(tmp.c_str(), 0700);
+  tagkit_test::MakeDir(tmp);
   ScopedTmpdir tmpdir(tmp);
   std::string script = dir.File("reader.py");
   WriteFile(script, Text(kReader));

@@ -40,7 +40,7 @@ std::uint32_t PadFor(std::size_t frames_end) {
 
 class RewriteTest : public ::testing::Test {
  protected:
-  RewriteTest() : tmp_(dir_.File("tmp")), tmpdir_(tmp_) { mkdir(tmp_.c_str(), 0700); }
+  RewriteTest() : tmp_(dir_.File("tmp")), tmpdir_(tmp_) { tagkit_test::MakeDir(tmp_); }
 
   std::string Put(const Bytes& bytes) {
     std::string path = dir_.File("song.mp3");

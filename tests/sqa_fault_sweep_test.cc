@@ -59,17 +59,17 @@ std::string Describe(const Bytes& file) {
 class SqaFaultSweep : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* saved = std::getenv("TMPDIR");
+    const char* saved = std::getenv(tagkit_test::TempDirVariable());
     had_tmpdir_ = saved != nullptr;
     if (had_tmpdir_) saved_tmpdir_ = saved;
-    setenv("TMPDIR", temp_.path().c_str(), 1);
+    tagkit_test::SetEnv(tagkit_test::TempDirVariable(), temp_.path());
   }
   void TearDown() override {
     tlx_fault_reset();
     if (had_tmpdir_) {
-      setenv("TMPDIR", saved_tmpdir_.c_str(), 1);
+      tagkit_test::SetEnv(tagkit_test::TempDirVariable(), saved_tmpdir_);
     } else {
-      unsetenv("TMPDIR");
+      tagkit_test::UnsetEnv(tagkit_test::TempDirVariable());
     }
   }
   void Open(tlx_sqa_context* ctx) {

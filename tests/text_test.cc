@@ -153,19 +153,23 @@ TEST_F(TextTest, WindowsCallShapes) {
 TEST_F(TextTest, Utf16SurrogatePairs) {
   const unsigned char bytes[] = {'A', 0, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xDC, 0x3D, 0xD8};
   // A, a pair (U+1F600), a lone low surrogate, a lone high surrogate at the end.
-  EXPECT_EQ(4, tlx_utf16le_to_wide(bytes, 5, nullptr, 0));
-  wchar_t wide[4];
-  ASSERT_EQ(4, tlx_utf16le_to_wide(bytes, 5, wide, 4));
-  EXPECT_EQ(std::wstring(L"A\U0001F600\ufffd\ufffd"), std::wstring(wide, 4));
-  EXPECT_EQ(0, tlx_utf16le_to_wide(bytes, 5, wide, 3));
+  // Wide text has one character per code point, or UTF-16 units on Windows.
+  const std::wstring decoded = L"A\U0001F600\ufffd\ufffd";
+  const int32_t n = static_cast<int32_t>(decoded.size());
+  EXPECT_EQ(n, tlx_utf16le_to_wide(bytes, 5, nullptr, 0));
+  wchar_t wide[5];
+  ASSERT_EQ(n, tlx_utf16le_to_wide(bytes, 5, wide, n));
+  EXPECT_EQ(decoded, std::wstring(wide, n));
+  EXPECT_EQ(0, tlx_utf16le_to_wide(bytes, 5, wide, n - 1));
 
   const wchar_t text[] = L"A\U0001F600\u00e9";
-  EXPECT_EQ(4, tlx_wide_to_utf16le(text, 3, nullptr, 0));
+  const int32_t length = static_cast<int32_t>(wcslen(text));
+  EXPECT_EQ(4, tlx_wide_to_utf16le(text, length, nullptr, 0));
   unsigned char out[8];
-  ASSERT_EQ(4, tlx_wide_to_utf16le(text, 3, out, 4));
+  ASSERT_EQ(4, tlx_wide_to_utf16le(text, length, out, 4));
   const unsigned char expected[] = {'A', 0, 0x3D, 0xD8, 0x00, 0xDE, 0xE9, 0};
   EXPECT_EQ(0, memcmp(expected, out, 8));
-  EXPECT_EQ(0, tlx_wide_to_utf16le(text, 3, out, 3));
+  EXPECT_EQ(0, tlx_wide_to_utf16le(text, length, out, 3));
   EXPECT_EQ(5, tlx_wide_to_utf16le(text, -1, nullptr, 0));  // with the terminator
 }
 

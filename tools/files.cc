@@ -15,9 +15,10 @@ namespace fs = std::filesystem;
 HRESULT ReadWholeFile(const std::string& path, std::vector<unsigned char>& bytes) {
   bytes.clear();
   std::error_code error;
-  const fs::file_status status = fs::status(path, error);
+  // Paths are UTF-8 on every platform.
+  const fs::file_status status = fs::status(fs::u8path(path), error);
   if (!fs::exists(status) || fs::is_directory(status)) return E_TAG_FILE_NOT_FOUND;
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fs::u8path(path), std::ios::binary);
   if (!in) return E_TAG_CANNOT_OPEN;
   in.seekg(0, std::ios::end);
   const std::streamoff size = in.tellg();
@@ -40,8 +41,8 @@ HRESULT WriteWholeFile(const std::string& path, const std::vector<unsigned char>
     return std::cout ? S_OK : E_FAIL;
   }
   std::error_code error;
-  if (fs::is_directory(path, error)) return E_TAG_CANNOT_OPEN;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (fs::is_directory(fs::u8path(path), error)) return E_TAG_CANNOT_OPEN;
+  std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
   if (!out) return E_TAG_CANNOT_OPEN;
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   out.close();
@@ -50,7 +51,7 @@ HRESULT WriteWholeFile(const std::string& path, const std::vector<unsigned char>
 
 bool SameFile(const std::string& a, const std::string& b) {
   std::error_code error;
-  return fs::equivalent(a, b, error) && !error;
+  return fs::equivalent(fs::u8path(a), fs::u8path(b), error) && !error;
 }
 
 }  // namespace tagkit_cli

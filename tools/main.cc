@@ -1,6 +1,15 @@
 // tagkit: shows and changes the tags of MP3 files from the command line.
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#endif
 
 #include "cli.h"
 #include "tlx_system.h"
@@ -168,4 +177,19 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace tagkit_cli
 
+#if defined(_WIN32)
+// Windows hands the command line over in UTF-16; the program works in UTF-8,
+// and writes its output untranslated ("\n" line ends, picture bytes).
+int wmain(int argc, wchar_t** wide_argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(tagkit_cli::WideToUtf8(wide_argv[i]));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  return tagkit_cli::Main(argc, argv.data());
+}
+#else
 int main(int argc, char** argv) { return tagkit_cli::Main(argc, argv); }
+#endif

@@ -100,6 +100,10 @@ HRESULT WorkingCopy::CopyContent(std::string& what) {
 }
 
 HRESULT WorkingCopy::Commit(std::string& what) {
+#if defined(_WIN32)
+  // Windows replaces no file that a handle holds open, not even our own.
+  if (lock_ != TLX_INVALID_HANDLE) tlx_close(&lock_);
+#endif
   // The file keeps its own permission bits and owner through the rename.
   if (tlx_rename(copy_.c_str(), original_.c_str()) != 0) {
     what = "cannot replace the file with the changed copy";

@@ -79,6 +79,8 @@ namespace tlx_internal {
 
 bool PlatformCodePageAvailable(uint32_t code_page) { return g_converters.Use(code_page); }
 
+uint32_t PlatformThreadCodePage() { return 1252; }
+
 std::wstring PlatformDecode(uint32_t code_page, const char* bytes, size_t length) {
   std::wstring out;
   if (!g_converters.Use(code_page)) {

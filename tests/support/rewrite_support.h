@@ -42,21 +42,22 @@ class Context {
   bool open_ = false;
 };
 
-// Points TMPDIR at a directory for the lifetime of the object, so that the
-// temporary files of a rewrite can be counted (and missing ones caught).
+// Points the system's temporary folder (TMPDIR; TMP on Windows) at a
+// directory for the lifetime of the object, so that the temporary files of a
+// rewrite can be counted (and missing ones caught).
 class ScopedTmpdir {
  public:
   explicit ScopedTmpdir(const std::string& dir) {
-    const char* old = getenv("TMPDIR");
+    const char* old = getenv(TempDirVariable());
     had_ = old != nullptr;
     if (had_) old_ = old;
-    setenv("TMPDIR", dir.c_str(), 1);
+    SetEnv(TempDirVariable(), dir);
   }
   ~ScopedTmpdir() {
     if (had_) {
-      setenv("TMPDIR", old_.c_str(), 1);
+      SetEnv(TempDirVariable(), old_);
     } else {
-      unsetenv("TMPDIR");
+      UnsetEnv(TempDirVariable());
     }
   }
   ScopedTmpdir(const ScopedTmpdir&) = delete;

@@ -1,56 +1,104 @@
 #include "test_support.h"
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+#include <system_error>
 
 namespace tagkit_test {
 namespace {
 
-void RemoveTree(const std::string& path) {
-  DIR* dir = opendir(path.c_str());
-  if (dir != nullptr) {
-    while (dirent* entry = readdir(dir)) {
-      std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      std::string child = path + "/" + name;
-      struct stat st;
-      if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        chmod(child.c_str(), 0700);
-        RemoveTree(child);
-      } else {
-        unlink(child.c_str());
-      }
+namespace fs = std::filesystem;
+
+// Paths in the tests are UTF-8 on every platform.
+fs::path PathOf(const std::string& utf8) {
+#if defined(_WIN32)
+  return fs::path(Widen(utf8));
+#else
+  return fs::path(utf8);
+#endif
+}
+
+std::string Utf8Of(const fs::path& path) {
+#if defined(_WIN32)
+  std::string out;
+  const std::wstring wide = path.wstring();
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    std::uint32_t cp = static_cast<std::uint16_t>(wide[i]);
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint16_t>(wide[++i]) - 0xDC00);
     }
-    closedir(dir);
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
   }
-  rmdir(path.c_str());
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+#else
+  return path.string();
+#endif
+}
+
+void RemoveTree(const fs::path& path) {
+  std::error_code ignored;
+  // Read-only entries (a test may leave some) must not keep the tree alive.
+  for (fs::recursive_directory_iterator it(path, ignored), end; !ignored && it != end;
+       it.increment(ignored)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(path, ignored);
 }
 
 }  // namespace
 
 TempDir::TempDir() {
-  const char* base = getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/tagkit-test-XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buffer.data();
+  std::error_code error;
+#if defined(_WIN32)
+  fs::path root = fs::temp_directory_path(error);
+#else
+  const char* base = std::getenv("TMPDIR");
+  fs::path root = base && *base ? fs::path(base) : fs::path("/tmp");
+#endif
+  if (error) throw std::runtime_error("no temporary directory");
+  std::random_device seed;
+  std::mt19937 random(seed());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof(name), "tagkit-test-%08x", static_cast<unsigned>(random()));
+    fs::path candidate = root / name;
+    if (fs::create_directory(candidate, error)) {
+      path_ = Utf8Of(candidate);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary directory");
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() { RemoveTree(PathOf(path_)); }
 
 std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
 std::wstring TempDir::WFile(const std::string& name) const { return Widen(File(name)); }
 
+// UTF-8 to wide: one code point per character, or UTF-16 where wchar_t has
+// 16 bits.
 std::wstring Widen(const std::string& utf8) {
   std::wstring out;
   for (std::size_t i = 0; i < utf8.size();) {
@@ -60,26 +108,32 @@ std::wstring Widen(const std::string& utf8) {
     for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
       cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     }
-    out.push_back(static_cast<wchar_t>(cp));
+    if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<wchar_t>(cp));
+    }
     i += extra + 1;
   }
   return out;
 }
 
 Bytes ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ignored;
+  return fs::exists(PathOf(path), ignored);
 }
 
 Bytes Concat(std::initializer_list<Bytes> parts) {
@@ -92,21 +146,23 @@ Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 std::vector<std::string> ListDir(const std::string& dir) {
   std::vector<std::string> names;
-  DIR* handle = opendir(dir.c_str());
-  if (handle == nullptr) return names;
-  while (dirent* entry = readdir(handle)) {
-    std::string name = entry->d_name;
-    struct stat st;
-    if (stat((dir + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names.push_back(name);
+  std::error_code ignored;
+  for (fs::directory_iterator it(PathOf(dir), ignored), end; !ignored && it != end;
+       it.increment(ignored)) {
+    if (it->is_regular_file(ignored)) names.push_back(Utf8Of(it->path().filename()));
   }
-  closedir(handle);
   std::sort(names.begin(), names.end());
   return names;
 }
 
 std::string CorpusDir() {
-  struct stat st;
-  if (stat(TAGKIT_CORPUS_DIR, &st) == 0 && S_ISDIR(st.st_mode)) return TAGKIT_CORPUS_DIR;
+  std::error_code ignored;
+  std::string dir = TAGKIT_CORPUS_DIR;
+#if defined(_WIN32)
+  // A build made on POSIX and run under Wine: the POSIX root is drive Z:.
+  if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
+#endif
+  if (fs::is_directory(PathOf(dir), ignored)) return dir;
   return "";
 }
 
@@ -163,6 +219,35 @@ Bytes Audio(std::size_t size) {
     out[i] = (i % 417 == 0) ? 0xFF : (i % 417 == 1) ? 0xFB : static_cast<std::uint8_t>((i * 7) ^ (i >> 8));
   }
   return out;
+}
+
+bool MakeDir(const std::string& path) {
+  std::error_code error;
+  return fs::create_directory(PathOf(path), error);
+}
+
+void SetEnv(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+  _wputenv_s(Widen(name).c_str(), Widen(value).c_str());
+#else
+  setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+void UnsetEnv(const std::string& name) {
+#if defined(_WIN32)
+  _wputenv_s(Widen(name).c_str(), L"");  // an empty value removes it
+#else
+  unsetenv(name.c_str());
+#endif
+}
+
+const char* TempDirVariable() {
+#if defined(_WIN32)
+  return "TMP";
+#else
+  return "TMPDIR";
+#endif
 }
 
 }  // namespace tagkit_test

@@ -58,6 +58,14 @@ Bytes Id3v1(const std::string& title, const std::string& artist, const std::stri
 // Bytes that look like MPEG audio: frame sync words and a counter pattern.
 Bytes Audio(std::size_t size);
 
+// Portable pieces for tests (paths and values in UTF-8).
+bool MakeDir(const std::string& path);  // false when it cannot be created
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+// The variable that names the system's temporary folder: TMPDIR on POSIX,
+// TMP on Windows (the first one the platform reads).
+const char* TempDirVariable();
+
 }  // namespace tagkit_test
 
 #endif  // TAGKIT_TESTS_SUPPORT_TEST_SUPPORT_H_
