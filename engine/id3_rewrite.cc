@@ -44,8 +44,8 @@ uint32_t ExtHeaderLength(const uint8_t* ext) {
 // content) and zero-fills up to offset when the file is shorter. Returns the
 // position the file layer reported, -1, or -3 for a failed fill.
 int32_t SeekOutput(tlx_id3_context* ctx, int32_t offset) {
-  int handle = ctx->work->temp_fd != -1 ? ctx->work->temp_fd : ctx->fd;
-  if (ctx->work->temp_fd == -1 && ctx->content_kind != 0) return -1;
+  if (ctx->work->temp_fd == -1) return tlx_id3_seek_content(ctx, offset, 0);
+  int handle = ctx->work->temp_fd;
   int32_t position = tlx_lseek(handle, offset, 0);
   if (position < 0) return -1;
   static const uint8_t zeros[kZeroChunk] = {0};
@@ -76,8 +76,7 @@ int32_t PutAt(tlx_id3_context* ctx, uint32_t offset, const void* buffer, uint32_
 // own positioning zero-fills past the end, which would touch the audio file
 // before the replace). *at_end is set when the file is shorter than offset.
 int32_t SeekContentForRead(tlx_id3_context* ctx, uint32_t offset, bool* at_end) {
-  if (ctx->content_kind != 0) return TLX_ID3_E_SEEK;
-  int32_t position = tlx_lseek(ctx->fd, (int32_t)offset, 0);
+  int32_t position = tlx_id3_position_content(ctx, (int32_t)offset, 0);
   if (position < 0) return TLX_ID3_E_SEEK;
   *at_end = (uint32_t)position < offset;
   return TLX_ID3_OK;

@@ -302,6 +302,14 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
   if (handle <= 0 || whence < 0 || whence > 2) return -1;
   if (FaultHit(TLX_FAULT_SEEK)) return -1;
+  // Positions that can never lie past the end take one call: the start, and
+  // anything counted back from the end (the kernel refuses a negative
+  // result and moves nothing).
+  if (whence == 0 && offset == 0) return lseek(handle, 0, SEEK_SET) == 0 ? 0 : -1;
+  if (whence == 2) {
+    off_t end = lseek(handle, offset < 0 ? offset : 0, SEEK_END);
+    return end < 0 || end > INT32_MAX ? -1 : static_cast<int32_t>(end);
+  }
   struct stat st;
   if (fstat(handle, &st) != 0) return -1;
   off_t base = 0;
