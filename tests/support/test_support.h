@@ -58,6 +58,11 @@ Bytes Id3v1(const std::string& title, const std::string& artist, const std::stri
 // Bytes that look like MPEG audio: frame sync words and a counter pattern.
 Bytes Audio(std::size_t size);
 
+// The frames of a well-filled ID3v2.3 tag: twelve text frames (some UTF-16),
+// an artist URL, a picture of picture_size bytes, a music identifier and one
+// encapsulated object of each kind.
+Bytes RichFrames23(std::size_t picture_size);
+
 }  // namespace tagkit_test
 
 #endif  // TAGKIT_TESTS_SUPPORT_TEST_SUPPORT_H_
