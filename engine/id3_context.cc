@@ -76,6 +76,8 @@ void DropData(tlx_id3_read_cache* cache) {
   cache->tail_loaded = 0;
   cache->tail_len = 0;
   cache->size_known = 0;
+  tlx_sqa_free(cache->walk);
+  cache->walk = nullptr;
 }
 
 void FreeCache(tlx_id3_read_cache* cache) {
@@ -529,6 +531,27 @@ int32_t tlx_id3_write_content(tlx_id3_context* ctx, const void* buffer, uint32_t
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
   int32_t n = Write(ctx, buffer, count);
   if (n < 0) tlx_trace_error("in %s() TLX_SQA_WRITE() failed.", "tlx_id3_write_content");
+  return n;
+}
+
+int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count) {
+  if (ctx == nullptr || ctx->content_kind != 0) return -1;
+  int32_t n;
+  if (tlx_id3_read_cache* cache = Session(ctx)) {
+    if (EnsurePos(ctx, cache) < 0 || SyncHandle(ctx, cache) < 0) return -1;
+    n = tlx_copy(ctx->fd, output, count);
+    if (n < 0) {
+      ForgetHandle(cache);
+      cache->pos_known = 0;
+    } else {
+      cache->handle_pos += n;
+      cache->pos += n;
+    }
+  } else {
+    if (ctx->work != nullptr) ForgetHandle(&ctx->work->cache);
+    n = Resync(ctx) < 0 ? -1 : tlx_copy(ctx->fd, output, count);
+  }
+  if (n < 0) tlx_trace_error("in %s() tlx_copy() failed.", "tlx_id3_copy_content");
   return n;
 }
 

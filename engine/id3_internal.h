@@ -45,6 +45,7 @@ typedef struct tlx_id3_read_cache {
   int32_t tail_at;
   uint32_t tail_len;
   uint8_t tail[TLX_ID3_TRAILER_SIZE];
+  void* walk; /* the frame walk over these bytes (one heap block), or null */
 } tlx_id3_read_cache;
 
 /* The work area of a context: zero-filled at creation, temp_fd -1. */
@@ -75,6 +76,9 @@ int32_t tlx_id3_flush(tlx_id3_context* ctx);
 /* Positions like tlx_lseek (a position past the end stops at the end) and
  * never writes; returns the position or -1. */
 int32_t tlx_id3_position_content(tlx_id3_context* ctx, int32_t offset, int32_t whence);
+/* Copies up to count bytes from the content position into output; returns
+ * what tlx_copy returns (-1 reading failed, -2 writing failed). */
+int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count);
 
 /* ---- Read sessions ------------------------------------------------------
  * A caller that is about to run many queries over one file (the property

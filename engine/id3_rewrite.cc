@@ -15,9 +15,9 @@ const char kParamInvalid[] = "in %s() parameter is invalid.";
 const char kStateInvalid[] = "in %s() transaction is invalid.";
 const char kNoExHeader[] = "in %s() content not support ex_header.";
 
-// The audio data is streamed through a fixed stack buffer: memory use does
-// not depend on the file size.
-const uint32_t kAudioChunk = 64 * 1024;
+// The audio data is copied in large pieces, by the kernel where it can: memory
+// use does not depend on the file size.
+const uint32_t kAudioChunk = 16u << 20;
 const uint32_t kZeroChunk = 256;
 const uint32_t kPaddingAlign = 16;
 const uint32_t kPaddingBase = 1024;
@@ -164,12 +164,11 @@ int32_t WriteNewFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry) {
 
 // Copies the content from its current position to the end into the output.
 int32_t CopyRest(tlx_id3_context* ctx, int output) {
-  uint8_t chunk[kAudioChunk];
   for (;;) {
-    int32_t n = tlx_id3_read_content(ctx, chunk, kAudioChunk);
+    int32_t n = tlx_id3_copy_content(ctx, output, kAudioChunk);
+    if (n == -2) return TLX_ID3_E_WRITE;
     if (n < 0) return TLX_ID3_E_READ;
     if (n == 0) return TLX_ID3_OK;
-    if (tlx_write(output, chunk, (uint32_t)n) != n) return TLX_ID3_E_WRITE;
   }
 }
 

@@ -97,7 +97,10 @@ HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
 HRESULT CTagkit::Close() {
   HRESULT hr = S_OK;
   if (m_isEditing) {
+    // The commit reads the stored tag again to copy its frames: from memory.
+    tlx_id3_read_session_begin(Context());
     hr = Update();
+    tlx_id3_read_session_end(Context());
     m_isEditing = false;
   }
   Clear();

@@ -327,6 +327,44 @@ int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
   return static_cast<int32_t>(target);
 }
 
+int32_t tlx_copy(int source, int target, uint32_t count) {
+  if (source <= 0 || target <= 0) return -1;
+  if (FaultHit(TLX_FAULT_READ)) return -1;
+  if (FaultHit(TLX_FAULT_WRITE)) return -2;
+  if (count > INT32_MAX) count = INT32_MAX;
+  uint32_t done = 0;
+  bool kernel = true;
+  char buffer[65536];
+  while (done < count) {
+    if (kernel) {
+      ssize_t n = copy_file_range(source, nullptr, target, nullptr, count - done, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                    errno == EOPNOTSUPP || errno == EPERM)) {
+        kernel = false;  // file systems or files the kernel will not copy between
+        continue;
+      }
+      if (n < 0) {
+        if (done > 0) return static_cast<int32_t>(done);
+        return errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? -2 : -1;
+      }
+      if (n == 0) break;
+      done += static_cast<uint32_t>(n);
+      continue;
+    }
+    uint32_t want = count - done < sizeof buffer ? count - done : sizeof buffer;
+    ssize_t n = read(source, buffer, want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : -1;
+    if (n == 0) break;
+    if (!WriteAll(target, buffer, static_cast<size_t>(n))) {
+      return done > 0 ? static_cast<int32_t>(done) : -2;
+    }
+    done += static_cast<uint32_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
 int32_t tlx_fsync(int handle) {
   if (handle <= 0) return -1;
   if (FaultHit(TLX_FAULT_FSYNC)) return -1;
