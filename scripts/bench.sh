@@ -6,7 +6,7 @@
 #   bash scripts/bench.sh            # corpus in ${TMPDIR:-/tmp}/tagkit-bench-corpus
 #   ROUNDS=5 TAGKIT_BENCH_CORPUS=/music/tmp bash scripts/bench.sh
 #
-# The commit benchmark keeps the engine's temporary file in TMPDIR; it runs a
+# The commit benchmark keeps the engine's temporary file beside the corpus; it runs a
 # second time with the temporary directory on another file system when
 # TAGKIT_BENCH_FOREIGN_TMPDIR names one (default /dev/shm when that is a
 # different file system from the corpus).
@@ -20,6 +20,9 @@ rounds=${ROUNDS:-11}
 corpus=${TAGKIT_BENCH_CORPUS:-${TMPDIR:-/tmp}/tagkit-bench-corpus}
 build=build/bench
 
+if ! pkg-config --exists taglib 2>/dev/null; then
+  echo "TagLib not installed (Debian: apt-get install libtag1-dev): its baseline is left out"
+fi
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAGKIT_BUILD_TESTS=OFF \
   -DTAGKIT_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)" --target read_bench commit_bench >/dev/null
@@ -33,12 +36,10 @@ if [ -z "${TAGKIT_BENCH_FOREIGN_TMPDIR:-}" ] && [ -d /dev/shm ] &&
    [ "$(stat -c %d /dev/shm)" != "$(stat -c %d "$corpus")" ]; then
   export TAGKIT_BENCH_FOREIGN_TMPDIR=/dev/shm
 fi
-# The engine's temporary file shares the corpus's file system unless told
-# otherwise.
-export TMPDIR=${TMPDIR:-$corpus}
-
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
+# The engine's temporary file shares the corpus's file system.
+export TMPDIR=$corpus
 echo "load before: $(uptime)"
 common=(--benchmark_repetitions="$rounds" --benchmark_report_aggregates_only=true
         --benchmark_format=json)
@@ -58,7 +59,7 @@ for path in sys.argv[1:]:
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median":
             continue
-        name = b["run_name"]
+        name = b["run_name"].replace("/real_time", "")
         if b.get("error_occurred"):
             continue
         medians[name] = (b["real_time"], b["time_unit"])
@@ -90,9 +91,9 @@ print("ratios")
 ratio("read: tagkit / TagLib", "BM_ReadAll_Tagkit", "BM_ReadAll_TagLib", 0.5)
 ratio("read: tagkit / tag floor", "BM_ReadAll_Tagkit", "BM_ReadAll_TagFloor", 3.0)
 for n in ("4", "40"):
-    ratio("commit %s MB: tagkit / copy-and-rename" % n, "BM_Commit_Tagkit/%s/real_time" % n,
-          "BM_Commit_CopyAndRename/%s/real_time" % n, 1.2)
+    ratio("commit %s MB: tagkit / copy-and-rename" % n, "BM_Commit_Tagkit/%s" % n,
+          "BM_Commit_CopyAndRename/%s" % n, 1.2)
     ratio("commit %s MB, temp elsewhere / copy-and-rename" % n,
-          "BM_Commit_TagkitForeignTmp/%s/real_time" % n,
-          "BM_Commit_CopyAndRename/%s/real_time" % n)
+          "BM_Commit_TagkitForeignTmp/%s" % n,
+          "BM_Commit_CopyAndRename/%s" % n)
 EOF

@@ -426,6 +426,40 @@ TEST_F(Id3ContextFaultTest, ContentFailures) {
   EXPECT_EQ(nullptr, ctx.work);
 }
 
+// Inside a read session the file operations it does still pass the seam: a
+// failed load fails the query that needed it, and the next query loads anew.
+TEST_F(Id3ContextFaultTest, ReadSessionLoadsPassTheSeam) {
+  using namespace tagkit_test;
+  std::wstring path = Make("s.mp3", Concat({Id3v2Tag(3, 0, RichFrames23(8000)), Audio(500),
+                                            Id3v1("t", "", "", "", "", 1, 2)}));
+  for (tlx_fault_op op : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+    SCOPED_TRACE(op);
+    tlx_id3_context ctx;
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &ctx));
+    tlx_id3_read_session_begin(&ctx);
+    tlx_fault_reset();
+    uint32_t count = 0;
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &count));
+    EXPECT_GT(tlx_fault_calls(op), 0u);
+    uint32_t again = 0;
+    tlx_fault_reset();
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(0u, tlx_fault_calls(op));  // from memory
+    tlx_id3_read_session_end(&ctx);
+    tlx_id3_read_session_begin(&ctx);
+    tlx_fault_reset();
+    tlx_fault_arm(op, 1);
+    EXPECT_NE(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(1, tlx_fault_fired());
+    again = 0;
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(count, again);
+    tlx_id3_read_session_end(&ctx);
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&ctx));
+  }
+  tlx_fault_reset();
+}
+
 // Opening and reading the content take exactly one call each.
 TEST_F(Id3ContextFaultTest, ContentCallsPassTheSeam) {
   std::wstring path = Make("a.mp3", Bytes(40, 7));

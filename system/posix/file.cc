@@ -340,8 +340,10 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
       ssize_t n = copy_file_range(source, nullptr, target, nullptr, count - done, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                    errno == EOPNOTSUPP || errno == EPERM)) {
-        kernel = false;  // file systems or files the kernel will not copy between
+                    errno == EOPNOTSUPP || errno == EPERM || errno == EBADF)) {
+        // File systems or files the kernel will not copy between; the plain
+        // copy also tells which side a bad handle is on.
+        kernel = false;
         continue;
       }
       if (n < 0) {
