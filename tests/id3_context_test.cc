@@ -273,19 +273,21 @@ std::string QueryAll(tlx_id3_context* ctx) {
     uint32_t num = 0;
     tlx_id3_v2_get_frame_num(ctx, frame.id, &num);
     for (uint32_t k = 0; k < num; ++k) {
-      uint8_t data[70000];
+      static uint8_t data[70000];
       uint32_t size = sizeof data;
-      add("data", tlx_id3_v2_get_frame_data(ctx, frame.id, k, &size, data));
-      for (uint32_t b = 0; b < size; b += 97) add("b", data[b]);
+      int32_t rc = tlx_id3_v2_get_frame_data(ctx, frame.id, k, &size, data);
+      add("data", rc);
+      for (uint32_t b = 0; rc == TLX_ID3_OK && b < size; b += 97) add("b", data[b]);
       uint32_t offset = 0;
       add("offset", tlx_id3_v2_get_frame_data_offset(ctx, frame.id, k, &offset));
       add("at", offset);
     }
   }
-  char text[31];
+  char text[31] = {};
   uint32_t size = 30;
-  add("v1", tlx_id3_v1_get_title(ctx, &size, text));
-  out += std::string(text, size) + ' ';
+  int32_t v1 = tlx_id3_v1_get_title(ctx, &size, text);
+  add("v1", v1);
+  if (v1 == TLX_ID3_OK) out += std::string(text, size) + ' ';
   uint32_t genre = 0;
   add("genre", tlx_id3_v1_get_genre(ctx, &genre));
   add("g", genre);
