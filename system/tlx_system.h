@@ -90,9 +90,10 @@ TLX_API int32_t tlx_write(int handle, const void* buffer, uint32_t count);
 TLX_API int32_t tlx_lseek(int handle, int32_t offset, int32_t whence);
 TLX_API int32_t tlx_fsync(int handle);
 /* Copies up to count bytes from source's position to target's position and
- * advances both. Returns the bytes copied (fewer only at the end of source,
- * 0 there), -1 when reading failed or -2 when writing failed. The kernel copies without a trip through this process
- * where it can; memory use does not depend on count. */
+ * advances both. Returns the bytes copied (possibly fewer than count; 0 only
+ * at the end of source), -1 when reading failed or -2 when writing failed.
+ * The kernel copies without a trip through this process where it can;
+ * memory use does not depend on count. */
 TLX_API int32_t tlx_copy(int source, int target, uint32_t count);
 /* Truncates (or extends) the file at the current position. */
 TLX_API int32_t tlx_set_end_of_file(int handle);
