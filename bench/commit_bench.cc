@@ -2,6 +2,14 @@
 // file (read and write in 64 KiB chunks, then fsync, as a crash-safe copy
 // must). The peak resident set is reported as a counter: it must not grow
 // with the file size.
+//
+// With the corpus of scripts/make-bench-corpus.py (TAGKIT_BENCH_CORPUS):
+// CTagkit's Open for writing, PutString of the title and Close on the 4 MB
+// and 40 MB files, against copy-and-rename of the same file (a copy into a
+// temporary file in the same directory, fsync, rename over the file, fsync
+// of the directory: the least a crash-safe rewrite does). A second run of
+// the tagkit benchmark keeps its temporary file on another file system when
+// TAGKIT_BENCH_FOREIGN_TMPDIR names a directory there.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -15,6 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_corpus.h"
+#include "tagkit.h"
 #include "tlx_id3.h"
 
 namespace {
@@ -107,6 +117,113 @@ void BM_PlainCopy(benchmark::State& state) {
   unlink(copy.c_str());
   unlink(path.c_str());
 }
+
+// A private copy of commit-N.mp3 that the benchmark may change.
+std::string WorkCopy(benchmark::State& state) {
+  if (tagkit_bench::CorpusDir().empty()) {
+    state.SkipWithError("no corpus: run scripts/bench.sh or set TAGKIT_BENCH_CORPUS");
+    return std::string();
+  }
+  const std::string n = std::to_string(state.range(0));
+  const std::string source = tagkit_bench::CorpusFile("commit-" + n + ".mp3");
+  const std::string work = tagkit_bench::CorpusFile("work-" + n + ".mp3");
+  if (!tagkit_bench::CopyFile(source, work)) {
+    state.SkipWithError("cannot copy the corpus file");
+    return std::string();
+  }
+  return work;
+}
+
+void SyncDirectoryOf(const std::string& path) {
+  const std::string dir = path.substr(0, path.find_last_of('/'));
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+void BM_Commit_CopyAndRename(benchmark::State& state) {
+  const std::string path = WorkCopy(state);
+  if (path.empty()) return;
+  const std::string temp = path + ".tmp";
+  std::vector<char> buffer(1 << 20);
+  for (auto _ : state) {
+    int in = open(path.c_str(), O_RDONLY);
+    int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ssize_t n;
+    while ((n = read(in, buffer.data(), buffer.size())) > 0) {
+      if (write(out, buffer.data(), static_cast<size_t>(n)) != n) abort();
+    }
+    if (fsync(out) != 0) abort();
+    close(out);
+    close(in);
+    if (rename(temp.c_str(), path.c_str()) != 0) abort();
+    SyncDirectoryOf(path);
+  }
+  state.SetBytesProcessed(state.iterations() * (state.range(0) << 20));
+  unlink(path.c_str());
+}
+
+// Peak resident set of one commit above an idle open of the same file.
+long CommitPeakAboveIdleKiB(const std::wstring& path) {
+  CTagkit idle;
+  if (idle.Open(path, TAGKIT_OPEN_WRITE) != S_OK) return -1;
+  const long idle_kib = tagkit_bench::StatusKiB("VmRSS");
+  idle.Close();
+  if (!tagkit_bench::ResetPeak()) return -1;
+  CTagkit tags;
+  if (tags.Open(path, TAGKIT_OPEN_WRITE) != S_OK) return -1;
+  tags.PutString(PROPID_TITLE, {L"Peak Title"});
+  if (tags.Close() != S_OK) return -1;
+  return tagkit_bench::StatusKiB("VmHWM") - idle_kib;
+}
+
+void CommitTitle(benchmark::State& state, const char* temp_dir) {
+  const std::string path = WorkCopy(state);
+  if (path.empty()) return;
+  std::string saved = getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "";
+  const bool had_tmpdir = getenv("TMPDIR") != nullptr;
+  if (temp_dir != nullptr) setenv("TMPDIR", temp_dir, 1);
+  const std::wstring wide = tagkit_bench::Wide(path);
+  // Titles of one length keep the file the same size from commit to commit.
+  const std::vector<std::wstring> titles[2] = {{L"Evening Light A"}, {L"Evening Light B"}};
+  int turn = 0;
+  for (auto _ : state) {
+    CTagkit tags;
+    if (tags.Open(wide, TAGKIT_OPEN_WRITE) != S_OK ||
+        tags.PutString(PROPID_TITLE, titles[turn]) != S_OK || tags.Close() != S_OK) {
+      state.SkipWithError("commit failed");
+      break;
+    }
+    turn ^= 1;
+  }
+  state.SetBytesProcessed(state.iterations() * (state.range(0) << 20));
+  state.counters["peak_above_idle_KiB"] = static_cast<double>(CommitPeakAboveIdleKiB(wide));
+  if (temp_dir != nullptr) {
+    if (had_tmpdir) {
+      setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  unlink(path.c_str());
+}
+
+void BM_Commit_Tagkit(benchmark::State& state) { CommitTitle(state, nullptr); }
+
+void BM_Commit_TagkitForeignTmp(benchmark::State& state) {
+  const char* foreign = getenv("TAGKIT_BENCH_FOREIGN_TMPDIR");
+  if (foreign == nullptr || *foreign == '\0') {
+    state.SkipWithError("TAGKIT_BENCH_FOREIGN_TMPDIR not set");
+    return;
+  }
+  CommitTitle(state, foreign);
+}
+
+BENCHMARK(BM_Commit_CopyAndRename)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Commit_Tagkit)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Commit_TagkitForeignTmp)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK(BM_PlainCopy)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CommitAddingOneFrame)->Arg(4)->Arg(40)->Unit(benchmark::kMillisecond)->UseRealTime();

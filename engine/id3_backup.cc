@@ -181,7 +181,7 @@ int32_t tlx_id3_v2_recover(const wchar_t* audio_path, const wchar_t* backup_path
   }
   if (rc == TLX_ID3_OK) {
     uint32_t audio_start = (uint32_t)header.size + TLX_ID3_HEADER_SIZE;
-    int32_t position = tlx_lseek(ctx.fd, (int32_t)audio_start, 0);
+    int32_t position = tlx_id3_position_content(&ctx, (int32_t)audio_start, 0);
     if (position < 0) {
       rc = TLX_ID3_E_SEEK;
     } else if ((uint32_t)position == audio_start) {

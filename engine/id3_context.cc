@@ -9,9 +9,15 @@ namespace {
 
 const char kParamInvalid[] = "in %s() parameter is invalid.";
 
+void DropData(tlx_id3_read_cache* cache);
+int32_t Write(tlx_id3_context* ctx, const void* buffer, uint32_t count);
+
 void Release(tlx_id3_context* ctx) {
   // An open transaction is dropped with the context: its list goes too.
-  if (ctx->work != nullptr) tlx_id3_v2_reset_work(ctx);
+  if (ctx->work != nullptr) {
+    tlx_id3_v2_reset_work(ctx);
+    DropData(&ctx->work->cache);
+  }
   tlx_sqa_free(ctx->path);
   tlx_sqa_free(ctx->allow_tag_id);
   tlx_sqa_free(ctx->work);
@@ -45,6 +51,280 @@ int32_t WriteEmptyTag(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
     left -= chunk;
   }
   return TLX_ID3_OK;
+}
+
+// ---- The content access underneath: one call of the file layer per
+// operation, or, inside a read session, memory wherever it can answer.
+
+const uint32_t kHeadFirstRead = 4096;
+// Past the tag's declared end: the unsynchronisation-aware reads look one
+// byte further.
+const uint32_t kHeadSlack = 16;
+// Larger tags are read from the file as far as they exceed this.
+const uint32_t kHeadLimit = 16u << 20;
+
+void ForgetHandle(tlx_id3_read_cache* cache) {
+  cache->handle_known = 0;
+  cache->handle_pos = 0;
+}
+
+void DropData(tlx_id3_read_cache* cache) {
+  tlx_sqa_free(cache->head);
+  cache->head = nullptr;
+  cache->head_loaded = 0;
+  cache->head_len = 0;
+  cache->tail_loaded = 0;
+  cache->tail_len = 0;
+  cache->size_known = 0;
+  tlx_sqa_free(cache->walk);
+  cache->walk = nullptr;
+}
+
+void FreeCache(tlx_id3_read_cache* cache) {
+  DropData(cache);
+  cache->pos_known = 0;
+}
+
+tlx_id3_read_cache* Session(tlx_id3_context* ctx) {
+  return ctx->work != nullptr && ctx->work->cache.active ? &ctx->work->cache : nullptr;
+}
+
+// After a session the handle may owe a move to the content position.
+int32_t Resync(tlx_id3_context* ctx) {
+  if (ctx->work == nullptr || !ctx->work->cache.resync) return 0;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (tlx_lseek(ctx->fd, cache->resync_pos, 0) != cache->resync_pos) return -1;
+  cache->resync = 0;
+  return 0;
+}
+
+int32_t RealSeek(tlx_id3_context* ctx, tlx_id3_read_cache* cache, int32_t offset,
+                 int32_t whence) {
+  int32_t position = tlx_lseek(ctx->fd, offset, whence);
+  cache->handle_known = position >= 0;
+  cache->handle_pos = position >= 0 ? position : 0;
+  return position;
+}
+
+int32_t RealRead(tlx_id3_context* ctx, tlx_id3_read_cache* cache, void* buffer,
+                 uint32_t count) {
+  int32_t n = tlx_read(ctx->fd, buffer, count);
+  if (n < 0) {
+    ForgetHandle(cache);
+  } else {
+    cache->handle_pos += n;
+  }
+  return n;
+}
+
+int32_t EnsurePos(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  if (cache->pos_known) return 0;
+  int32_t position = RealSeek(ctx, cache, 0, 1);
+  if (position < 0) return -1;
+  cache->pos = position;
+  cache->pos_known = 1;
+  return 0;
+}
+
+int32_t EnsureSize(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  if (cache->size_known) return 0;
+  int32_t size = RealSeek(ctx, cache, 0, 2);
+  if (size < 0) return -1;
+  cache->size = size;
+  cache->size_known = 1;
+  return 0;
+}
+
+// Puts the handle at the content position before a real read or write.
+int32_t SyncHandle(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  if (cache->handle_known && cache->handle_pos == cache->pos) return 0;
+  return RealSeek(ctx, cache, cache->pos, 0) == cache->pos ? 0 : -1;
+}
+
+bool HasTagMagic(const tlx_id3_context* ctx, const uint8_t* bytes) {
+  if (memcmp(bytes, "ID3", 3) == 0) return true;
+  if (ctx->allow_tag_id == nullptr) return false;
+  size_t length = strlen(ctx->allow_tag_id);
+  return length > 0 && length <= TLX_ID3_HEADER_SIZE &&
+         memcmp(bytes, ctx->allow_tag_id, length) == 0;
+}
+
+// Reads the head of the file: a first block, and the rest of the tag region
+// when the block starts a tag that reaches beyond it.
+int32_t LoadHead(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  if (!(cache->handle_known && cache->handle_pos == 0) && RealSeek(ctx, cache, 0, 0) != 0) {
+    return -1;
+  }
+  uint8_t* head = static_cast<uint8_t*>(tlx_sqa_malloc(kHeadFirstRead));
+  if (head == nullptr) return -1;
+  int32_t got = RealRead(ctx, cache, head, kHeadFirstRead);
+  if (got < 0) {
+    tlx_sqa_free(head);
+    return -1;
+  }
+  uint32_t have = static_cast<uint32_t>(got);
+  bool at_end = have < kHeadFirstRead;  // the file layer reads on to the count
+  if (!at_end && HasTagMagic(ctx, head)) {
+    uint64_t want = TLX_ID3_HEADER_SIZE + static_cast<uint64_t>(tlx_id3_syncsafe_decode(head + 6)) +
+                    kHeadSlack;
+    if (want > kHeadLimit) want = kHeadLimit;
+    if (want > have) {
+      uint8_t* larger = static_cast<uint8_t*>(tlx_sqa_malloc(static_cast<size_t>(want)));
+      if (larger == nullptr) {
+        tlx_sqa_free(head);
+        return -1;
+      }
+      memcpy(larger, head, have);
+      tlx_sqa_free(head);
+      head = larger;
+      uint32_t rest = static_cast<uint32_t>(want) - have;
+      int32_t more = RealRead(ctx, cache, head + have, rest);
+      if (more < 0) {
+        tlx_sqa_free(head);
+        return -1;
+      }
+      have += static_cast<uint32_t>(more);
+      at_end = static_cast<uint32_t>(more) < rest;
+    }
+  }
+  tlx_sqa_free(cache->head);
+  cache->head = head;
+  cache->head_len = have;
+  cache->head_loaded = 1;
+  if (at_end) {
+    cache->size = static_cast<int32_t>(have);
+    cache->size_known = 1;
+  }
+  return 0;
+}
+
+// Reads the last bytes of the file, where the ID3v1 trailer lives.
+int32_t LoadTail(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  int32_t length = cache->size < TLX_ID3_TRAILER_SIZE ? cache->size : TLX_ID3_TRAILER_SIZE;
+  int32_t at = cache->size - length;
+  // Counted from the end, the file layer needs no length of its own.
+  if (RealSeek(ctx, cache, -length, 2) != at) return -1;
+  int32_t got = RealRead(ctx, cache, cache->tail, static_cast<uint32_t>(length));
+  if (got < 0) return -1;
+  cache->tail_at = at;
+  cache->tail_len = static_cast<uint32_t>(got);
+  cache->tail_loaded = 1;
+  return 0;
+}
+
+int32_t SessionPosition(tlx_id3_context* ctx, tlx_id3_read_cache* cache, int32_t offset,
+                        int32_t whence) {
+  int64_t base = 0;
+  if (whence == 1) {
+    if (EnsurePos(ctx, cache) < 0) return -1;
+    base = cache->pos;
+  } else if (whence == 2) {
+    if (EnsureSize(ctx, cache) < 0) return -1;
+    base = cache->size;
+  } else if (whence != 0) {
+    return -1;
+  }
+  int64_t target = base + offset;
+  if (target < 0) return -1;
+  // Only a position beyond the bytes known to exist needs the file length.
+  if (target > 0 && !(cache->head_loaded && target <= cache->head_len)) {
+    if (EnsureSize(ctx, cache) < 0) return -1;
+    if (target > cache->size) target = cache->size;
+  }
+  if (target > INT32_MAX) return -1;
+  cache->pos = static_cast<int32_t>(target);
+  cache->pos_known = 1;
+  return cache->pos;
+}
+
+int32_t SessionRead(tlx_id3_context* ctx, tlx_id3_read_cache* cache, void* buffer,
+                    uint32_t count) {
+  if (buffer == nullptr || EnsurePos(ctx, cache) < 0) return -1;
+  if (!cache->head_loaded && LoadHead(ctx, cache) < 0) return -1;
+  uint64_t from = static_cast<uint32_t>(cache->pos);
+  uint64_t to = from + count;
+  if (cache->size_known && to > static_cast<uint64_t>(cache->size)) {
+    to = from < static_cast<uint64_t>(cache->size) ? static_cast<uint64_t>(cache->size) : from;
+  }
+  const uint8_t* source = nullptr;
+  if (to <= cache->head_len) {
+    source = cache->head + from;
+  } else if (from >= cache->head_len) {
+    if (!cache->tail_loaded) {
+      if (EnsureSize(ctx, cache) < 0) return -1;
+      if (from + TLX_ID3_TRAILER_SIZE >= static_cast<uint64_t>(cache->size) &&
+          LoadTail(ctx, cache) < 0) {
+        return -1;
+      }
+    }
+    if (cache->tail_loaded && from >= static_cast<uint64_t>(cache->tail_at) &&
+        to <= static_cast<uint64_t>(cache->tail_at) + cache->tail_len) {
+      source = cache->tail + (from - static_cast<uint64_t>(cache->tail_at));
+    }
+  }
+  if (source != nullptr || from == to) {
+    uint32_t n = static_cast<uint32_t>(to - from);
+    if (n > 0) memcpy(buffer, source, n);
+    cache->pos += static_cast<int32_t>(n);
+    return static_cast<int32_t>(n);
+  }
+  if (SyncHandle(ctx, cache) < 0) return -1;
+  int32_t n = RealRead(ctx, cache, buffer, count);
+  if (n < 0) {
+    cache->pos_known = 0;
+    return -1;
+  }
+  cache->pos += n;
+  return n;
+}
+
+int32_t Position(tlx_id3_context* ctx, int32_t offset, int32_t whence) {
+  if (tlx_id3_read_cache* cache = Session(ctx)) {
+    return SessionPosition(ctx, cache, offset, whence);
+  }
+  if (ctx->work != nullptr) {
+    tlx_id3_read_cache* cache = &ctx->work->cache;
+    ForgetHandle(cache);
+    if (cache->resync && whence == 1) {
+      // Relative to where the content stands, not the handle.
+      int64_t target = static_cast<int64_t>(cache->resync_pos) + offset;
+      if (target < INT32_MIN || target > INT32_MAX) return -1;
+      int32_t position = tlx_lseek(ctx->fd, static_cast<int32_t>(target), 0);
+      if (position >= 0) cache->resync = 0;
+      return position;
+    }
+    int32_t position = tlx_lseek(ctx->fd, offset, whence);
+    if (position >= 0) cache->resync = 0;
+    return position;
+  }
+  return tlx_lseek(ctx->fd, offset, whence);
+}
+
+int32_t Read(tlx_id3_context* ctx, void* buffer, uint32_t count) {
+  if (tlx_id3_read_cache* cache = Session(ctx)) return SessionRead(ctx, cache, buffer, count);
+  if (ctx->work != nullptr) ForgetHandle(&ctx->work->cache);
+  if (Resync(ctx) < 0) return -1;
+  return tlx_read(ctx->fd, buffer, count);
+}
+
+// A write changes the file: a session forgets what it read.
+int32_t Write(tlx_id3_context* ctx, const void* buffer, uint32_t count) {
+  if (tlx_id3_read_cache* cache = Session(ctx)) {
+    DropData(cache);
+    if (EnsurePos(ctx, cache) < 0 || SyncHandle(ctx, cache) < 0) return -1;
+    int32_t n = tlx_write(ctx->fd, buffer, count);
+    if (n < 0) {
+      ForgetHandle(cache);
+      cache->pos_known = 0;
+      return -1;
+    }
+    cache->handle_pos += n;
+    cache->pos += n;
+    return n;
+  }
+  if (ctx->work != nullptr) ForgetHandle(&ctx->work->cache);
+  if (Resync(ctx) < 0) return -1;
+  return tlx_write(ctx->fd, buffer, count);
 }
 
 }  // namespace
@@ -199,14 +479,19 @@ int32_t tlx_id3_open_content(tlx_id3_context* ctx, int32_t mode, int* handle) {
       return -1;
   }
   int32_t rc = tlx_open(ctx->path, flags, handle);
-  if (rc != 0) tlx_trace_error("in %s() tlx_open() failed.", kFunction);
+  if (rc != 0) {
+    tlx_trace_error("in %s() tlx_open() failed.", kFunction);
+  } else if (ctx->work != nullptr) {
+    ForgetHandle(&ctx->work->cache);
+    ctx->work->cache.handle_known = 1;  // a file opened stands at its start
+  }
   return rc;
 }
 
 int32_t tlx_id3_seek_content(tlx_id3_context* ctx, int32_t offset, int32_t whence) {
   static const char kFunction[] = "tlx_id3_seek_content";
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
-  int32_t position = tlx_lseek(ctx->fd, offset, whence);
+  int32_t position = Position(ctx, offset, whence);
   if (position < 0) {
     tlx_trace_error("in %s() tlx_lseek() failed.", kFunction);
     return -1;
@@ -218,7 +503,7 @@ int32_t tlx_id3_seek_content(tlx_id3_context* ctx, int32_t offset, int32_t whenc
     int32_t gap = offset - position;
     while (gap > 0) {
       uint32_t chunk = gap < 256 ? static_cast<uint32_t>(gap) : 256u;
-      if (tlx_write(ctx->fd, kZeros, chunk) != static_cast<int32_t>(chunk)) {
+      if (Write(ctx, kZeros, chunk) != static_cast<int32_t>(chunk)) {
         tlx_trace_error("in %s() tlx_write() failed.", kFunction);
         return -3;
       }
@@ -228,22 +513,58 @@ int32_t tlx_id3_seek_content(tlx_id3_context* ctx, int32_t offset, int32_t whenc
   return position;
 }
 
+int32_t tlx_id3_position_content(tlx_id3_context* ctx, int32_t offset, int32_t whence) {
+  if (ctx == nullptr || ctx->content_kind != 0) return -1;
+  int32_t position = Position(ctx, offset, whence);
+  if (position < 0) tlx_trace_error("in %s() tlx_lseek() failed.", "tlx_id3_position_content");
+  return position;
+}
+
 int32_t tlx_id3_read_content(tlx_id3_context* ctx, void* buffer, uint32_t count) {
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
-  int32_t n = tlx_read(ctx->fd, buffer, count);
+  int32_t n = Read(ctx, buffer, count);
   if (n < 0) tlx_trace_error("in %s() TLX_SQA_READ() failed.", "tlx_id3_read_content");
   return n;
 }
 
 int32_t tlx_id3_write_content(tlx_id3_context* ctx, const void* buffer, uint32_t count) {
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
-  int32_t n = tlx_write(ctx->fd, buffer, count);
+  int32_t n = Write(ctx, buffer, count);
   if (n < 0) tlx_trace_error("in %s() TLX_SQA_WRITE() failed.", "tlx_id3_write_content");
+  return n;
+}
+
+int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count) {
+  if (ctx == nullptr || ctx->content_kind != 0) return -1;
+  int32_t n;
+  if (tlx_id3_read_cache* cache = Session(ctx)) {
+    if (EnsurePos(ctx, cache) < 0 || SyncHandle(ctx, cache) < 0) return -1;
+    n = tlx_copy(ctx->fd, output, count);
+    if (n < 0) {
+      ForgetHandle(cache);
+      cache->pos_known = 0;
+    } else {
+      cache->handle_pos += n;
+      cache->pos += n;
+    }
+  } else {
+    if (ctx->work != nullptr) ForgetHandle(&ctx->work->cache);
+    n = Resync(ctx) < 0 ? -1 : tlx_copy(ctx->fd, output, count);
+  }
+  if (n < 0) tlx_trace_error("in %s() tlx_copy() failed.", "tlx_id3_copy_content");
   return n;
 }
 
 int32_t tlx_id3_close_content(tlx_id3_context* ctx) {
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
+  if (ctx->work != nullptr) {
+    // Whatever opens next is another file as far as the session knows.
+    tlx_id3_read_cache* cache = &ctx->work->cache;
+    FreeCache(cache);
+    cache->active = 0;
+    cache->resync = 0;
+    ForgetHandle(cache);
+  }
   int32_t rc = tlx_close(&ctx->fd);
   if (rc < 0) tlx_trace_error("in %s() tlx_close() failed.", "tlx_id3_close_content");
   return rc;
@@ -254,6 +575,37 @@ int32_t tlx_id3_flush(tlx_id3_context* ctx) {
   int32_t rc = tlx_fsync(ctx->fd);
   if (rc < 0) tlx_trace_error("in %s() tlx_fsync() failed.", "tlx_id3_flush");
   return rc;
+}
+
+void tlx_id3_read_session_begin(tlx_id3_context* ctx) {
+  if (ctx == nullptr || ctx->work == nullptr || ctx->content_kind != 0) return;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (cache->active) return;
+  FreeCache(cache);
+  cache->active = 1;
+  if (cache->resync) {
+    cache->pos = cache->resync_pos;
+    cache->pos_known = 1;
+    cache->resync = 0;
+  } else {
+    cache->pos = cache->handle_pos;
+    cache->pos_known = cache->handle_known;
+  }
+}
+
+void tlx_id3_read_session_end(tlx_id3_context* ctx) {
+  if (ctx == nullptr || ctx->work == nullptr) return;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (!cache->active) return;
+  // The handle may stand elsewhere than the content position; it is moved
+  // only when something next relies on it.
+  if (cache->pos_known && !(cache->handle_known && cache->handle_pos == cache->pos)) {
+    cache->resync = 1;
+    cache->resync_pos = cache->pos;
+  }
+  cache->active = 0;
+  FreeCache(cache);
+  ForgetHandle(cache);
 }
 
 /* Writes count bytes of the write buffer at write_pos, to the temporary file

@@ -266,7 +266,7 @@ int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* 
   if (rc == TLX_ID3_E_READ && ctx->content_kind == 0) {
     // A short read of the header is a missing tag only when the file is too
     // short to hold one.
-    int32_t length = tlx_lseek(ctx->fd, 0, 2);
+    int32_t length = tlx_id3_position_content(ctx, 0, 2);
     if (length < 0) return TLX_ID3_E_SEEK;
     if (length >= TLX_ID3_HEADER_SIZE) return rc;
   } else if (rc != TLX_ID3_E_NOT_FOUND && rc != TLX_ID3_E_UNSUPPORTED) {

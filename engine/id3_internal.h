@@ -23,6 +23,30 @@ static inline void tlx_trace_error(const char* format, const char* function) {
 #define TLX_ID3_WRITE_BUF_SIZE 4096
 #define TLX_ID3_CHUNK 4096
 #define TLX_ID3_HEADER_SIZE 10
+#define TLX_ID3_TRAILER_SIZE 128
+
+/* What a read session holds of the file (see tlx_id3_read_session_begin).
+ * The transaction's reset keeps it: it describes the file, not the edit. */
+typedef struct tlx_id3_read_cache {
+  int32_t active;       /* a read session is open */
+  int32_t handle_known; /* handle_pos holds where the handle stands */
+  int32_t handle_pos;
+  int32_t resync;       /* after a session: the handle must go to resync_pos
+                           before its next relative use */
+  int32_t resync_pos;
+  int32_t pos_known;    /* pos holds the content position */
+  int32_t pos;
+  int32_t size_known; /* size holds the file length */
+  int32_t size;
+  int32_t head_loaded; /* head holds file bytes [0, head_len) */
+  uint32_t head_len;
+  uint8_t* head;
+  int32_t tail_loaded; /* tail holds file bytes [tail_at, tail_at + tail_len) */
+  int32_t tail_at;
+  uint32_t tail_len;
+  uint8_t tail[TLX_ID3_TRAILER_SIZE];
+  void* walk; /* the frame walk over these bytes (one heap block), or null */
+} tlx_id3_read_cache;
 
 /* The work area of a context: zero-filled at creation, temp_fd -1. */
 struct tlx_id3_work {
@@ -37,6 +61,7 @@ struct tlx_id3_work {
   tlx_list* frame_list;  /* of tlx_id3_frame_entry */
   wchar_t temp_path[TLX_MAX_PATH];
   uint8_t header_flags_byte;
+  tlx_id3_read_cache cache;
 };
 
 /* ---- Content access (negative on failure; -1 when content_kind != 0) ---- */
@@ -48,6 +73,26 @@ int32_t tlx_id3_read_content(tlx_id3_context* ctx, void* buffer, uint32_t count)
 int32_t tlx_id3_write_content(tlx_id3_context* ctx, const void* buffer, uint32_t count);
 int32_t tlx_id3_close_content(tlx_id3_context* ctx);
 int32_t tlx_id3_flush(tlx_id3_context* ctx);
+/* Positions like tlx_lseek (a position past the end stops at the end) and
+ * never writes; returns the position or -1. */
+int32_t tlx_id3_position_content(tlx_id3_context* ctx, int32_t offset, int32_t whence);
+/* Copies up to count bytes from the content position into output; returns
+ * what tlx_copy returns (-1 reading failed, -2 writing failed). */
+int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count);
+
+/* ---- Read sessions ------------------------------------------------------
+ * A caller that is about to run many queries over one file (the property
+ * cache loads every property at once) opens a read session. Inside it the
+ * content access reads the tag region at the head of the file with one or two
+ * reads and the trailer with one, answers reads and positions from memory,
+ * and asks the file for its length once. Any write or zero fill drops what
+ * was read; closing the content ends the session. Outside a session every
+ * content operation is one call of the file layer, as always.
+ *
+ * The session trusts that the handle is used only through the content
+ * access while it is open; the sharing lock keeps other writers out. */
+void tlx_id3_read_session_begin(tlx_id3_context* ctx);
+void tlx_id3_read_session_end(tlx_id3_context* ctx);
 
 /* ---- Codecs ------------------------------------------------------------- */
 uint32_t tlx_id3_syncsafe_decode(const uint8_t bytes[4]);

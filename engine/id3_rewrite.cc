@@ -15,9 +15,9 @@ const char kParamInvalid[] = "in %s() parameter is invalid.";
 const char kStateInvalid[] = "in %s() transaction is invalid.";
 const char kNoExHeader[] = "in %s() content not support ex_header.";
 
-// The audio data is streamed through a fixed stack buffer: memory use does
-// not depend on the file size.
-const uint32_t kAudioChunk = 64 * 1024;
+// The audio data is copied in large pieces, by the kernel where it can: memory
+// use does not depend on the file size.
+const uint32_t kAudioChunk = 16u << 20;
 const uint32_t kZeroChunk = 256;
 const uint32_t kPaddingAlign = 16;
 const uint32_t kPaddingBase = 1024;
@@ -44,8 +44,8 @@ uint32_t ExtHeaderLength(const uint8_t* ext) {
 // content) and zero-fills up to offset when the file is shorter. Returns the
 // position the file layer reported, -1, or -3 for a failed fill.
 int32_t SeekOutput(tlx_id3_context* ctx, int32_t offset) {
-  int handle = ctx->work->temp_fd != -1 ? ctx->work->temp_fd : ctx->fd;
-  if (ctx->work->temp_fd == -1 && ctx->content_kind != 0) return -1;
+  if (ctx->work->temp_fd == -1) return tlx_id3_seek_content(ctx, offset, 0);
+  int handle = ctx->work->temp_fd;
   int32_t position = tlx_lseek(handle, offset, 0);
   if (position < 0) return -1;
   static const uint8_t zeros[kZeroChunk] = {0};
@@ -76,8 +76,7 @@ int32_t PutAt(tlx_id3_context* ctx, uint32_t offset, const void* buffer, uint32_
 // own positioning zero-fills past the end, which would touch the audio file
 // before the replace). *at_end is set when the file is shorter than offset.
 int32_t SeekContentForRead(tlx_id3_context* ctx, uint32_t offset, bool* at_end) {
-  if (ctx->content_kind != 0) return TLX_ID3_E_SEEK;
-  int32_t position = tlx_lseek(ctx->fd, (int32_t)offset, 0);
+  int32_t position = tlx_id3_position_content(ctx, (int32_t)offset, 0);
   if (position < 0) return TLX_ID3_E_SEEK;
   *at_end = (uint32_t)position < offset;
   return TLX_ID3_OK;
@@ -165,12 +164,11 @@ int32_t WriteNewFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry) {
 
 // Copies the content from its current position to the end into the output.
 int32_t CopyRest(tlx_id3_context* ctx, int output) {
-  uint8_t chunk[kAudioChunk];
   for (;;) {
-    int32_t n = tlx_id3_read_content(ctx, chunk, kAudioChunk);
+    int32_t n = tlx_id3_copy_content(ctx, output, kAudioChunk);
+    if (n == -2) return TLX_ID3_E_WRITE;
     if (n < 0) return TLX_ID3_E_READ;
     if (n == 0) return TLX_ID3_OK;
-    if (tlx_write(output, chunk, (uint32_t)n) != n) return TLX_ID3_E_WRITE;
   }
 }
 

@@ -82,9 +82,8 @@ int32_t tlx_id3_seek_content_unsync(tlx_id3_context* ctx, uint32_t offset, int32
   if (!unsync) {
     int64_t target = static_cast<int64_t>(origin) + offset;
     if (target > INT32_MAX) return -1;
-    // tlx_lseek clamps at the end of the file; no zero fill for a read.
-    if (ctx->content_kind != 0) return -1;
-    int32_t pos = tlx_lseek(ctx->fd, static_cast<int32_t>(target), 0);
+    // Stops at the end of the file; no zero fill for a read.
+    int32_t pos = tlx_id3_position_content(ctx, static_cast<int32_t>(target), 0);
     if (pos < 0) tlx_trace_error("in %s() tlx_lseek() failed.", kSeekName);
     return pos;
   }

@@ -214,9 +214,174 @@ int32_t tlx_id3_v2_first_frame_offset(tlx_id3_context* ctx, const tlx_id3_v2_hea
   return TLX_ID3_OK;
 }
 
+namespace {
+
+// Inside a read session the walk over the whole tag is taken once and kept:
+// every step with what it found, so that each query replays the steps up to
+// where it stops instead of parsing the frames again. The steps do not
+// depend on the query, only where a query stops does.
+enum StepKind { kStepFrame, kStepEnd, kStepPadding, kStepFailed };
+
+struct WalkStep {
+  int32_t kind;
+  int32_t rc;          /* kStepFailed: the walk's result */
+  int32_t pos;         /* frame_pos of the step (kStepFailed: -1 before it) */
+  int32_t after;       /* the content position after the frame header */
+  uint64_t consumed;
+  tlx_id3_v2_frame_header frame;
+};
+
+struct WalkMemo {
+  tlx_id3_v2_header header;
+  int32_t rc;          /* of the offset of the first frame and the tag end */
+  uint64_t first;
+  uint64_t end;
+  int32_t final_pos;   /* the content position after the whole walk */
+  uint32_t count;
+  uint32_t capacity;
+  WalkStep steps[1];
+};
+
+WalkMemo* GrowMemo(WalkMemo* memo) {
+  uint32_t capacity = memo == NULL ? 32 : memo->capacity * 2;
+  size_t bytes = sizeof(WalkMemo) + (capacity - 1) * sizeof(WalkStep);
+  WalkMemo* grown = static_cast<WalkMemo*>(tlx_sqa_malloc(bytes));
+  if (grown == NULL) return NULL;
+  if (memo != NULL) {
+    memcpy(grown, memo, sizeof(WalkMemo) + (memo->count - 1) * sizeof(WalkStep));
+    tlx_sqa_free(memo);
+  } else {
+    memset(grown, 0, sizeof(WalkMemo));
+  }
+  grown->capacity = capacity;
+  return grown;
+}
+
+WalkStep* AddStep(WalkMemo** memo, int32_t kind) {
+  if ((*memo)->count == (*memo)->capacity) {
+    WalkMemo* grown = GrowMemo(*memo);
+    if (grown == NULL) return NULL;
+    *memo = grown;
+  }
+  WalkStep* step = &(*memo)->steps[(*memo)->count++];
+  memset(step, 0, sizeof *step);
+  step->kind = kind;
+  return step;
+}
+
+WalkMemo* DropMemo(WalkMemo* memo) {
+  tlx_sqa_free(memo);
+  return NULL;
+}
+
+// The walk over every frame, recorded. Null when memory runs out.
+WalkMemo* RecordWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
+  WalkMemo* memo = GrowMemo(NULL);
+  if (memo == NULL) return NULL;
+  memo->header = *header;
+  uint32_t first = 0;
+  memo->rc = tlx_id3_v2_first_frame_offset(ctx, header, &first);
+  if (memo->rc == TLX_ID3_OK) memo->rc = WalkEnd(ctx, header, &memo->end);
+  memo->first = first;
+  if (memo->rc != TLX_ID3_OK) return memo;
+  Cursor cursor;
+  uint64_t offset = first;
+  while (offset < memo->end) {
+    int32_t pos = 0;
+    int32_t rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
+    if (rc != TLX_ID3_OK) {
+      WalkStep* step = AddStep(&memo, kStepFailed);
+      if (step == NULL) return DropMemo(memo);
+      step->rc = rc;
+      step->pos = -1;
+      return memo;
+    }
+    if (static_cast<uint64_t>(pos) >= memo->end) {
+      WalkStep* step = AddStep(&memo, kStepEnd);
+      if (step == NULL) return DropMemo(memo);
+      step->pos = pos;
+      break;
+    }
+    tlx_id3_v2_frame_header frame;
+    uint64_t consumed = 0;
+    rc = ParseFrameHeader(ctx, header, memo->end - static_cast<uint64_t>(pos), &frame, &consumed);
+    WalkStep* step = AddStep(&memo, rc != TLX_ID3_OK ? kStepFailed
+                                    : consumed == 0 || frame.id == 0 ? kStepPadding
+                                                                     : kStepFrame);
+    if (step == NULL) return DropMemo(memo);
+    step->rc = rc;
+    step->pos = pos;
+    step->frame = frame;
+    step->consumed = consumed;
+    if (rc != TLX_ID3_OK) return memo;
+    step->after = tlx_id3_position_content(ctx, 0, 1);
+    if (step->kind == kStepPadding) break;
+    offset += consumed;
+  }
+  memo->final_pos = tlx_id3_position_content(ctx, 0, 1);
+  return memo->final_pos < 0 ? DropMemo(memo) : memo;
+}
+
+// Answers a query from the recorded walk, leaving the content where the walk
+// itself would have left it.
+int32_t ReplayWalk(tlx_id3_context* ctx, const WalkMemo* memo,
+                   const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
+  if (memo->rc != TLX_ID3_OK) return memo->rc;
+  uint64_t offset = memo->first;
+  int32_t stand = memo->final_pos;
+  for (uint32_t i = 0; i < memo->count && offset < memo->end; ++i) {
+    const WalkStep* step = &memo->steps[i];
+    if (step->kind == kStepFailed) {
+      if (step->pos >= 0) result->frame_pos = step->pos;
+      return step->rc;
+    }
+    result->frame_pos = step->pos;
+    if (step->kind == kStepEnd) {
+      offset = memo->end;
+      break;
+    }
+    if (step->kind == kStepPadding) {
+      memset(&result->frame, 0, sizeof result->frame);
+      break;
+    }
+    result->frame = step->frame;
+    if (query->any_id || step->frame.id == query->id) {
+      if (query->search && result->matches == query->target) {
+        result->found = 1;
+        stand = step->after;
+        break;
+      }
+      ++result->matches;
+    }
+    offset += step->consumed;
+  }
+  result->stopped = offset < memo->end ? 1 : 0;
+  if (tlx_id3_position_content(ctx, stand, 0) != stand) return TLX_ID3_E_SEEK;
+  return TLX_ID3_OK;
+}
+
+const WalkMemo* SessionWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
+  if (ctx->work == NULL || !ctx->work->cache.active) return NULL;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  const WalkMemo* memo = static_cast<const WalkMemo*>(cache->walk);
+  if (memo != NULL && memcmp(&memo->header, header, sizeof *header) == 0) return memo;
+  WalkMemo* recorded = RecordWalk(ctx, header);
+  if (recorded == NULL) return NULL;
+  // Reading may have dropped and reloaded what the session holds.
+  tlx_sqa_free(cache->walk);
+  cache->walk = recorded;
+  return recorded;
+}
+
+}  // namespace
+
 int32_t tlx_id3_v2_walk(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
                         const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
   memset(result, 0, sizeof *result);
+  if (const WalkMemo* memo = SessionWalk(ctx, header)) {
+    return ReplayWalk(ctx, memo, query, result);
+  }
+
   uint32_t first = 0;
   int32_t rc = tlx_id3_v2_first_frame_offset(ctx, header, &first);
   if (rc != TLX_ID3_OK) return rc;

@@ -24,8 +24,11 @@ void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
   if (ctx->work != NULL) {
     tlx_id3_free_frame_list(ctx);
     tlx_sqa_free(ctx->work->ext_header);
+    // The read cache describes the file, not the transaction: it stays.
+    tlx_id3_read_cache cache = ctx->work->cache;
     memset(ctx->work, 0, sizeof *ctx->work);
     ctx->work->temp_fd = -1;
+    ctx->work->cache = cache;
   }
   ctx->state = TLX_ID3_STATE_IDLE;
   ctx->remaining = 0;

@@ -127,6 +127,12 @@ TLX_API int32_t tlx_write(int handle, const void* buffer, uint32_t count);
 TLX_API int32_t tlx_lseek(int handle, int32_t offset, int32_t whence);
 /** Flushes the file's data to disk. @return 0, or -1 on failure. */
 TLX_API int32_t tlx_fsync(int handle);
+/** Copies up to @p count bytes from source's position to target's position
+ * and advances both. The kernel copies without a trip through this process
+ * where it can; memory use does not depend on count.
+ * @return the bytes copied (possibly fewer than count; 0 only at the end of
+ * source), -1 when reading failed or -2 when writing failed. */
+TLX_API int32_t tlx_copy(int source, int target, uint32_t count);
 /** Truncates (or extends) the file at the current position.
  * @return 0, or -1 on failure. */
 TLX_API int32_t tlx_set_end_of_file(int handle);
@@ -249,7 +255,8 @@ typedef enum tlx_fault_op {
  *
  * The seam points are tlx_open, tlx_read, tlx_write, tlx_lseek, tlx_close,
  * tlx_set_end_of_file, tlx_rename, tlx_unlink and tlx_fsync (a call with
- * invalid arguments is refused before it is counted). An injected failure
+ * invalid arguments is refused before it is counted); tlx_copy counts as one
+ * read and one write, and an injected failure of either copies nothing. An injected failure
  * returns -1 and leaves the file as it was: nothing is opened, created,
  * read, written, moved or removed. The exception is tlx_close, which fails
  * as close(2) does: the descriptor and its lock are released, but the

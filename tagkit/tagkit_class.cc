@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "id3_internal.h"
 #include "tagkit_internal.h"
 
 using namespace tagkit_internal;
@@ -79,8 +80,11 @@ HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
   const std::int32_t rc = tlx_id3_create_context(path.c_str(), engineMode, nullptr, Context());
   if (rc == TLX_ID3_OK) {
     m_isOpen = true;
+    // Every property is loaded now: one read of the tag serves them all.
+    tlx_id3_read_session_begin(Context());
     HRESULT hr = GetV2version(m_v2Version);
     if (SUCCEEDED(hr)) hr = GetAllProperty();
+    tlx_id3_read_session_end(Context());
     if (SUCCEEDED(hr)) return S_OK;
     Close();
     return hr;
@@ -93,7 +97,10 @@ HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
 HRESULT CTagkit::Close() {
   HRESULT hr = S_OK;
   if (m_isEditing) {
+    // The commit reads the stored tag again to copy its frames: from memory.
+    tlx_id3_read_session_begin(Context());
     hr = Update();
+    tlx_id3_read_session_end(Context());
     m_isEditing = false;
   }
   Clear();

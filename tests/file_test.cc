@@ -444,4 +444,59 @@ TEST_F(FileTest, TempFileNamesAreNewEmptyUniqueFiles) {
   EXPECT_EQ(0u, tlx_get_temp_file_name(dir.WFile("missing").c_str(), first));
 }
 
+// Counted from the end, positions take no length query, yet behave as the
+// others: past the end stops at the end, before the start fails and moves
+// nothing.
+TEST_F(FileTest, SeekFromTheEndStopsAtTheEndAndFailsBeforeTheStart) {
+  std::wstring path = tagkit_test::Widen(Make("ten", Bytes(10, 'a')));
+  Handle h;
+  ASSERT_EQ(0, tlx_open(path.c_str(), TLX_O_RDONLY, &h.fd));
+  ASSERT_EQ(4, tlx_lseek(h.fd, 4, 0));
+  EXPECT_EQ(10, tlx_lseek(h.fd, 7, 2));
+  ASSERT_EQ(4, tlx_lseek(h.fd, 4, 0));
+  EXPECT_EQ(-1, tlx_lseek(h.fd, -11, 2));
+  EXPECT_EQ(4, tlx_lseek(h.fd, 0, 1));
+  EXPECT_EQ(0, tlx_lseek(h.fd, -10, 2));
+}
+
+// tlx_copy moves bytes from position to position, stops at the end of the
+// source, and tells a failed read from a failed write.
+TEST_F(FileTest, CopyBetweenPositions) {
+  Bytes source(200000);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 13 + (i >> 8));
+  std::wstring from = tagkit_test::Widen(Make("from", source));
+  std::wstring to = tagkit_test::Widen(Make("to", Bytes(5, 'x')));
+  Handle in, out;
+  ASSERT_EQ(0, tlx_open(from.c_str(), TLX_O_RDONLY, &in.fd));
+  ASSERT_EQ(0, tlx_open(to.c_str(), TLX_O_RDWR, &out.fd));
+  ASSERT_EQ(1000, tlx_lseek(in.fd, 1000, 0));
+  ASSERT_EQ(5, tlx_lseek(out.fd, 0, 2));
+  EXPECT_EQ(70000, tlx_copy(in.fd, out.fd, 70000));
+  EXPECT_EQ(129000, tlx_copy(in.fd, out.fd, 1u << 30));  // the rest
+  EXPECT_EQ(0, tlx_copy(in.fd, out.fd, 100));
+  EXPECT_EQ(-1, tlx_copy(-1, out.fd, 100));
+  EXPECT_EQ(-1, tlx_copy(in.fd, 0, 100));
+  const Bytes expected =
+      tagkit_test::Concat({Bytes(5, 'x'), Bytes(source.begin() + 1000, source.end())});
+  EXPECT_EQ(expected, ReadFile(dir.File("to")));
+  // Into a file that cannot be written: the write side failed.
+  ASSERT_EQ(0, tlx_lseek(in.fd, 0, 0));
+  Handle reader;
+  ASSERT_EQ(0, tlx_open(tagkit_test::Widen(Make("ro", Bytes())).c_str(), TLX_O_RDONLY, &reader.fd));
+  EXPECT_EQ(-2, tlx_copy(in.fd, reader.fd, 100));
+#if defined(TLX_FAULT_INJECTION)
+  ASSERT_EQ(0, tlx_lseek(in.fd, 0, 0));
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_READ, 1);
+  EXPECT_EQ(-1, tlx_copy(in.fd, out.fd, 100));
+  tlx_fault_arm(TLX_FAULT_WRITE, 1);
+  EXPECT_EQ(-2, tlx_copy(in.fd, out.fd, 100));
+  EXPECT_EQ(0, tlx_lseek(in.fd, 0, 1));  // nothing was copied
+  EXPECT_EQ(expected, ReadFile(dir.File("to")));
+  EXPECT_EQ(2u, tlx_fault_calls(TLX_FAULT_READ));
+  EXPECT_EQ(1u, tlx_fault_calls(TLX_FAULT_WRITE));
+  tlx_fault_reset();
+#endif
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 // The engine context: creation in its three modes, refusals before anything
 // is allocated or touched, sharing between contexts, and content access.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -245,6 +246,134 @@ TEST_F(Id3ContextTest, AllowTagIdIsCopiedAndReplaced) {
 
 }  // namespace
 
+// Everything the read queries answer, in one string, so that a session's
+// answers can be compared with those of the file itself.
+std::string QueryAll(tlx_id3_context* ctx) {
+  std::string out;
+  auto add = [&out](const char* what, int64_t value) {
+    out += what;
+    out += '=';
+    out += std::to_string(value);
+    out += ' ';
+  };
+  tlx_id3_v2_header header;
+  add("header", tlx_id3_v2_get_header(ctx, &header));
+  add("version", header.version);
+  add("size", header.size);
+  tlx_id3_v2_extended_header ext;
+  add("ext", tlx_id3_v2_get_extended_header(ctx, &ext));
+  uint32_t total = 0;
+  add("total", tlx_id3_v2_get_frame_total_num(ctx, &total));
+  add("count", total);
+  for (uint32_t i = 0; i < total && i < 40; ++i) {
+    tlx_id3_v2_frame_header frame;
+    if (tlx_id3_v2_get_frame_header_by_index(ctx, i, &frame) != TLX_ID3_OK) break;
+    add("id", frame.id);
+    add("fsize", frame.size);
+    uint32_t num = 0;
+    tlx_id3_v2_get_frame_num(ctx, frame.id, &num);
+    for (uint32_t k = 0; k < num; ++k) {
+      static uint8_t data[70000];
+      uint32_t size = sizeof data;
+      int32_t rc = tlx_id3_v2_get_frame_data(ctx, frame.id, k, &size, data);
+      add("data", rc);
+      for (uint32_t b = 0; rc == TLX_ID3_OK && b < size; b += 97) add("b", data[b]);
+      uint32_t offset = 0;
+      add("offset", tlx_id3_v2_get_frame_data_offset(ctx, frame.id, k, &offset));
+      add("at", offset);
+    }
+  }
+  char text[31] = {};
+  uint32_t size = 30;
+  int32_t v1 = tlx_id3_v1_get_title(ctx, &size, text);
+  add("v1", v1);
+  if (v1 == TLX_ID3_OK) out += std::string(text, size) + ' ';
+  uint32_t genre = 0;
+  add("genre", tlx_id3_v1_get_genre(ctx, &genre));
+  add("g", genre);
+  uint8_t track = 0;
+  add("track", tlx_id3_v1_get_tracknumebr(ctx, &track));
+  add("t", track);
+  add("init", tlx_id3_v2_get_frame_data_init_by_index(ctx, 0));
+  uint8_t chunk[7] = {};
+  uint32_t n = sizeof chunk;
+  int32_t progress = tlx_id3_v2_get_frame_data_progress(ctx, &n, chunk);
+  add("progress", progress);
+  for (uint32_t b = 0; progress == TLX_ID3_OK && b < n; ++b) add("c", chunk[b]);
+  tlx_id3_v2_get_frame_data_fin(ctx);
+  return out;
+}
+
+// Answers from a read session are the file's answers, whatever the tag looks
+// like, and after the session the file is read where the content stands.
+TEST_F(Id3ContextTest, ReadSessionAnswersAsTheFileDoes) {
+  using namespace tagkit_test;
+  const Bytes trailer = Id3v1("title", "artist", "", "2024", "", 3, 8);
+  const Bytes rich = RichFrames23(9000);
+  Bytes unsync = Id3v2Tag(3, 0x80, Concat({Frame23("TIT2", {0, 'a', 0xFF, 0x00, 'b'}),
+                                           Frame23("TPE1", {0, 0xFF, 0x00})}));
+  Bytes claims_more = Id3v2Tag(3, 0, rich);
+  claims_more.resize(5000);
+  const struct {
+    const char* name;
+    Bytes file;
+  } cases[] = {
+      {"rich tag beyond the first block", Concat({Id3v2Tag(3, 0, rich), Audio(3000), trailer})},
+      {"small tag", Concat({Id3v2Tag(3, 0, Frame23("TIT2", {0, 'x'})), Audio(50), trailer})},
+      {"ID3v2.2", Concat({Id3v2Tag(2, 0, Frame22("TT2", {0, 'y'})), Audio(4000)})},
+      {"unsynchronised", Concat({unsync, Audio(100), trailer})},
+      {"tag longer than the file", claims_more},
+      {"no tag", Concat({Audio(9000), trailer})},
+      {"shorter than a trailer", Bytes(60, 0xFF)},
+      {"empty", Bytes()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::wstring path = Make("s.mp3", c.file);
+    tlx_id3_context plain, cached;
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &plain));
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &cached));
+    const std::string expected = QueryAll(&plain);
+    tlx_id3_read_session_begin(&cached);
+    EXPECT_EQ(expected, QueryAll(&cached));
+    EXPECT_EQ(expected, QueryAll(&cached));  // the second time from memory
+    // A position taken in the session holds for the file after it.
+    EXPECT_EQ(std::min<int32_t>(3, static_cast<int32_t>(c.file.size())),
+              tlx_id3_position_content(&cached, 3, 0));
+    tlx_id3_read_session_end(&cached);
+    uint8_t byte = 0;
+    if (c.file.size() > 3) {
+      ASSERT_EQ(1, tlx_id3_read_content(&cached, &byte, 1));
+      EXPECT_EQ(c.file[3], byte);
+    }
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&plain));
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&cached));
+  }
+}
+
+// A write inside a session changes what the session answers: the trailer
+// written is the trailer read, and a zero fill grows the length it reports.
+TEST_F(Id3ContextTest, WritesInsideAReadSessionAreSeen) {
+  using namespace tagkit_test;
+  std::wstring path = Make("w.mp3", Concat({Audio(300), Id3v1("old", "", "", "", "", 1, 2)}));
+  tlx_id3_context ctx;
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
+  tlx_id3_read_session_begin(&ctx);
+  char text[31];
+  uint32_t size = 30;
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_v1_get_title(&ctx, &size, text));
+  EXPECT_EQ("old", std::string(text, size));
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_v1_set_title(&ctx, "new"));
+  size = 30;
+  ASSERT_EQ(TLX_ID3_OK, tlx_id3_v1_get_title(&ctx, &size, text));
+  EXPECT_EQ("new", std::string(text, size));
+  EXPECT_EQ(428, tlx_id3_seek_content(&ctx, 1000, 0));  // filled up to 1000
+  EXPECT_EQ(1000, tlx_id3_seek_content(&ctx, 0, 2));
+  tlx_id3_read_session_end(&ctx);
+  EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&ctx));
+  EXPECT_EQ(1000u, ReadFile(dir.File("w.mp3")).size());
+}
+
 #if defined(TLX_FAULT_INJECTION)
 namespace {
 
@@ -297,6 +426,40 @@ TEST_F(Id3ContextFaultTest, ContentFailures) {
   tlx_fault_arm(TLX_FAULT_CLOSE, 1);
   EXPECT_EQ(TLX_ID3_E_CLOSE, tlx_id3_destroy_context(&ctx));
   EXPECT_EQ(nullptr, ctx.work);
+}
+
+// Inside a read session the file operations it does still pass the seam: a
+// failed load fails the query that needed it, and the next query loads anew.
+TEST_F(Id3ContextFaultTest, ReadSessionLoadsPassTheSeam) {
+  using namespace tagkit_test;
+  std::wstring path = Make("s.mp3", Concat({Id3v2Tag(3, 0, RichFrames23(8000)), Audio(500),
+                                            Id3v1("t", "", "", "", "", 1, 2)}));
+  for (tlx_fault_op op : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+    SCOPED_TRACE(op);
+    tlx_id3_context ctx;
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &ctx));
+    tlx_id3_read_session_begin(&ctx);
+    tlx_fault_reset();
+    uint32_t count = 0;
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &count));
+    EXPECT_GT(tlx_fault_calls(op), 0u);
+    uint32_t again = 0;
+    tlx_fault_reset();
+    ASSERT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(0u, tlx_fault_calls(op));  // from memory
+    tlx_id3_read_session_end(&ctx);
+    tlx_id3_read_session_begin(&ctx);
+    tlx_fault_reset();
+    tlx_fault_arm(op, 1);
+    EXPECT_NE(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(1, tlx_fault_fired());
+    again = 0;
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_v2_get_frame_total_num(&ctx, &again));
+    EXPECT_EQ(count, again);
+    tlx_id3_read_session_end(&ctx);
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_destroy_context(&ctx));
+  }
+  tlx_fault_reset();
 }
 
 // Opening and reading the content take exactly one call each.

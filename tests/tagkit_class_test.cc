@@ -260,4 +260,60 @@ TEST_F(ClassTest, CommitUnderFileFaults) {
 }
 #endif
 
+#if defined(TLX_FAULT_INJECTION)
+// A music application opens thousands of files: Open, every getter and Close
+// of a well-filled file take a handful of file operations, not one per frame
+// and property.
+TEST_F(ClassTest, ReadingEveryPropertyTakesFewFileOperations) {
+  const std::uint32_t kMaxCalls = 10;
+  using tagkit_test::RichFrames23;
+  const Bytes tag = Id3v2Tag(3, 0, Concat({RichFrames23(30000), Bytes(2000, 0)}));
+  const Bytes trailer = Id3v1("title", "artist", "album", "2024", "comment", 3, 8);
+  struct Case {
+    const char* name;
+    Bytes file;
+  };
+  const Case cases[] = {
+      {"large tag and trailer", Concat({tag, Audio(166000), trailer})},
+      {"small tag", Concat({Id3v2Tag(3, 0, RichFrames23(100)), Audio(5000), trailer})},
+      {"ID3v2.2", Concat({Id3v2Tag(2, 0, tagkit_test::Frame22("TT2", Enc0("two"))), Audio(900)})},
+      {"trailer only", Concat({Audio(20000), trailer})},
+      {"tiny file", Bytes(40, 7)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    tagkit_test::WriteFile(a_, c.file);
+    tlx_fault_reset();
+    std::uint32_t calls = 0;
+    {
+      CTagkit tags;
+      ASSERT_EQ(S_OK, tags.Open(Widen(a_), TAGKIT_OPEN_READ));
+      const std::int32_t texts[] = {PROPID_TITLE,  PROPID_ARTIST,   PROPID_ALBUM,
+                                    PROPID_GENRE,  PROPID_TRACK,    PROPID_COMPOSER,
+                                    PROPID_ISRC,   PROPID_COPYRIGHT, PROPID_ARTIST_URL};
+      for (std::int32_t id : texts) {
+        Strings values;
+        tags.GetString(id, values);
+      }
+      double date = 0;
+      tags.GetDate(PROPID_RELEASE_DATE, date);
+      CTagkit::PictureVector pictures;
+      tags.GetBinary(PROPID_PICTURE, pictures);
+      CTagkit::MusicIdVector ids;
+      tags.GetMusicId(ids);
+      CTagkit::GeobVector objects;
+      tags.GetGeob(PROPID_OBJECT_MTDID, objects);
+      tags.GetGeob(PROPID_OBJECT_QZVLX, objects);
+      ASSERT_EQ(S_OK, tags.Close());
+    }
+    for (int op = 0; op < TLX_FAULT_OP_COUNT; ++op) {
+      calls += tlx_fault_calls(static_cast<tlx_fault_op>(op));
+    }
+    EXPECT_EQ(0u, tlx_fault_calls(TLX_FAULT_WRITE));
+    EXPECT_LE(calls, kMaxCalls);
+    tlx_fault_reset();
+  }
+}
+#endif
+
 }  // namespace

@@ -248,6 +248,48 @@ const char* TempDirVariable() {
 #else
   return "TMPDIR";
 #endif
+
+namespace {
+
+Bytes Latin1Text(const std::string& text) { return Concat({{0}, Text(text), {0}}); }
+
+Bytes Utf16Text(const std::string& ascii) {
+  Bytes out = {1, 0xFF, 0xFE};
+  for (char c : ascii) out.insert(out.end(), {static_cast<std::uint8_t>(c), 0});
+  out.insert(out.end(), {0, 0});
+  return out;
+}
+
+Bytes Pattern(std::size_t size, std::uint8_t seed) {
+  Bytes out(size);
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(seed + i * 7);
+  return out;
+}
+
+}  // namespace
+
+Bytes RichFrames23(std::size_t picture_size) {
+  return Concat({
+      Frame23("TIT2", Utf16Text("Evening Light")),
+      Frame23("TPE1", Utf16Text("The Sample Quartet")),
+      Frame23("TALB", Utf16Text("Cafe Sessions")),
+      Frame23("TCON", Latin1Text("(8)")),
+      Frame23("TRCK", Latin1Text("3/12")),
+      Frame23("TCOM", Utf16Text("A. Composer")),
+      Frame23("TCOP", Latin1Text("2024 Sample Records")),
+      Frame23("TSRC", Latin1Text("QZABC2400001")),
+      Frame23("TYER", Latin1Text("2024")),
+      Frame23("TDAT", Latin1Text("3110")),
+      Frame23("TIME", Latin1Text("1200")),
+      Frame23("TPE2", Utf16Text("Various")),
+      Frame23("WOAR", Text("https://example.org/quartet")),
+      Frame23("APIC", Concat({{0}, Text("image/jpeg"), {0, 3, 0}, Pattern(picture_size, 1)})),
+      Frame23("UFID", Concat({Text("http://example.org/id"), {0}, Pattern(16, 2)})),
+      Frame23("GEOB", Concat({{0}, Text("binary"), {0, 0}, Text("USR_MTDID"), {0},
+                              Pattern(512, 3)})),
+      Frame23("GEOB", Concat({{0}, Text("application/QZVLX"), {0, 0}, Text("USR_QZVLX"), {0},
+                              Pattern(1024, 4)})),
+  });
 }
 
 }  // namespace tagkit_test

@@ -66,6 +66,11 @@ void UnsetEnv(const std::string& name);
 // TMP on Windows (the first one the platform reads).
 const char* TempDirVariable();
 
+// The frames of a well-filled ID3v2.3 tag: twelve text frames (some UTF-16),
+// an artist URL, a picture of picture_size bytes, a music identifier and one
+// encapsulated object of each kind.
+Bytes RichFrames23(std::size_t picture_size);
+
 }  // namespace tagkit_test
 
 #endif  // TAGKIT_TESTS_SUPPORT_TEST_SUPPORT_H_

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (release, no fault seam), writes their corpus, runs
+# them for ROUNDS rounds (default 11) and prints one table of medians and of
+# the ratios that matter.
+#
+#   bash scripts/bench.sh            # corpus in ${TMPDIR:-/tmp}/tagkit-bench-corpus
+#   ROUNDS=5 TAGKIT_BENCH_CORPUS=/music/tmp bash scripts/bench.sh
+#
+# The commit benchmark keeps the engine's temporary file beside the corpus; it runs a
+# second time with the temporary directory on another file system when
+# TAGKIT_BENCH_FOREIGN_TMPDIR names one (default /dev/shm when that is a
+# different file system from the corpus).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source scripts/deps.sh
+install_deps
+
+rounds=${ROUNDS:-11}
+corpus=${TAGKIT_BENCH_CORPUS:-${TMPDIR:-/tmp}/tagkit-bench-corpus}
+build=build/bench
+
+if ! pkg-config --exists taglib 2>/dev/null; then
+  echo "TagLib not installed (Debian: apt-get install libtag1-dev): its baseline is left out"
+fi
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAGKIT_BUILD_TESTS=OFF \
+  -DTAGKIT_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)" --target read_bench commit_bench >/dev/null
+
+if [ ! -f "$corpus/commit-40.mp3" ]; then
+  echo "writing the corpus into $corpus"
+  python3 scripts/make-bench-corpus.py "$corpus"
+fi
+export TAGKIT_BENCH_CORPUS=$corpus
+if [ -z "${TAGKIT_BENCH_FOREIGN_TMPDIR:-}" ] && [ -d /dev/shm ] &&
+   [ "$(stat -c %d /dev/shm)" != "$(stat -c %d "$corpus")" ]; then
+  export TAGKIT_BENCH_FOREIGN_TMPDIR=/dev/shm
+fi
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+# The engine's temporary file shares the corpus's file system.
+export TMPDIR=$corpus
+echo "load before: $(uptime)"
+common=(--benchmark_repetitions="$rounds" --benchmark_report_aggregates_only=true
+        --benchmark_format=json)
+"$build/bench/read_bench" "${common[@]}" >"$out/read.json"
+"$build/bench/commit_bench" "${common[@]}" --benchmark_filter='BM_Commit_' >"$out/commit.json"
+echo "load after:  $(uptime)"
+
+python3 - "$out/read.json" "$out/commit.json" <<'EOF'
+import json
+import sys
+
+medians = {}
+counters = {}
+for path in sys.argv[1:]:
+    with open(path) as f:
+        data = json.load(f)
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") != "median":
+            continue
+        name = b["run_name"].replace("/real_time", "")
+        if b.get("error_occurred"):
+            continue
+        medians[name] = (b["real_time"], b["time_unit"])
+        if "peak_above_idle_KiB" in b:
+            counters[name] = b["peak_above_idle_KiB"]
+
+print()
+print("%-42s %12s" % ("benchmark (median)", "time"))
+for name, (value, unit) in medians.items():
+    extra = ""
+    if name in counters:
+        extra = "   peak above idle open: %d KiB" % counters[name]
+    print("%-42s %9.1f %s%s" % (name, value, unit, extra))
+
+
+def ratio(label, a, b, target=None):
+    if a not in medians or b not in medians:
+        print("%-42s %12s" % (label, "n/a"))
+        return
+    r = medians[a][0] / medians[b][0]
+    verdict = ""
+    if target is not None:
+        verdict = "  (target <= %.1f: %s)" % (target, "met" if r <= target else "MISSED")
+    print("%-42s %11.2fx%s" % (label, r, verdict))
+
+
+print()
+print("ratios")
+ratio("read: tagkit / TagLib", "BM_ReadAll_Tagkit", "BM_ReadAll_TagLib", 0.5)
+ratio("read: tagkit / tag floor", "BM_ReadAll_Tagkit", "BM_ReadAll_TagFloor", 3.0)
+for n in ("4", "40"):
+    ratio("commit %s MB: tagkit / copy-and-rename" % n, "BM_Commit_Tagkit/%s" % n,
+          "BM_Commit_CopyAndRename/%s" % n, 1.2)
+    ratio("commit %s MB, temp elsewhere / copy-and-rename" % n,
+          "BM_Commit_TagkitForeignTmp/%s" % n,
+          "BM_Commit_CopyAndRename/%s" % n)
+EOF
