@@ -53,7 +53,10 @@ int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
                                const tlx_id3_v2_header* header, tlx_id3_context* ctx) {
   static const char kFunction[] = "tlx_id3_create_context";
   tlx_trace("tlx_id3_create_context() enter");
-  if (path == nullptr || ctx == nullptr || (mode == TLX_ID3_MODE_CREATE && header == nullptr)) {
+  // A new tag's size must fit the 28 bits of its sync-safe size field.
+  if (path == nullptr || ctx == nullptr ||
+      (mode == TLX_ID3_MODE_CREATE &&
+       (header == nullptr || header->size < 0 || header->size > 0x0FFFFFFF))) {
     tlx_trace_error(kParamInvalid, kFunction);
     return TLX_ID3_E_PARAM;
   }

@@ -88,6 +88,12 @@ int32_t tlx_id3_v2_is_read_only(tlx_id3_context* ctx, int32_t index);
 int32_t tlx_id3_v2_set_frame(tlx_id3_context* ctx, tlx_id3_frame_entry* entry,
                              const tlx_id3_v2_frame_header* frame, const uint8_t* data);
 int32_t tlx_id3_v2_get_exist_ex_header(tlx_id3_context* ctx);
+/* Like tlx_id3_v2_get_header2, but only a file that truly holds no usable
+ * tag (no magic, unsupported version, shorter than a header) yields the
+ * default ID3v2.3 record, with *present 0; a failed read or positioning is
+ * returned as its code, so that it is never mistaken for a missing tag. */
+int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* header,
+                                       int32_t* present);
 /* The rewrite through a temporary file, with the header read by the caller. */
 int32_t tlx_id3_v2_commit(tlx_id3_context* ctx, const tlx_id3_v2_header* header);
 int32_t tlx_id3_make_temp(tlx_id3_context* ctx, const char* name_template);

@@ -173,7 +173,16 @@ typedef enum tlx_fault_op {
 
 #if defined(TLX_FAULT_INJECTION)
 /* Counts every call of each operation on the calling thread; an armed
- * operation fails on its nth call (1-based) after arming, once. */
+ * operation fails on its nth call (1-based) after arming, once.
+ *
+ * The seam points are tlx_open, tlx_read, tlx_write, tlx_lseek, tlx_close,
+ * tlx_set_end_of_file, tlx_rename, tlx_unlink and tlx_fsync (a call with
+ * invalid arguments is refused before it is counted). An injected failure
+ * returns -1 and leaves the file as it was: nothing is opened, created,
+ * read, written, moved or removed. The exception is tlx_close, which fails
+ * as close(2) does: the descriptor and its lock are released, but the
+ * caller's handle keeps its value. Path queries (size, type, attributes,
+ * folders, temporary names) are not seam points. */
 TLX_API void tlx_fault_reset(void);
 TLX_API void tlx_fault_arm(tlx_fault_op op, uint32_t nth);
 TLX_API uint32_t tlx_fault_calls(tlx_fault_op op);

@@ -257,13 +257,6 @@ TEST_F(FileTest, ReadWriteTruncate) {
   EXPECT_EQ(-1, tlx_read(h.fd, nullptr, 1));
 }
 
-TEST_F(FileTest, WriteOnReadOnlyHandleFails) {
-  std::wstring path = tagkit_test::Widen(Make("ro", tagkit_test::Text("x")));
-  Handle h;
-  ASSERT_EQ(0, tlx_open(path.c_str(), TLX_O_RDONLY, &h.fd));
-  EXPECT_EQ(-1, tlx_write(h.fd, "y", 1));
-}
-
 // ---- Paths: size, type, attributes, folders, unlink -----------------------
 
 TEST_F(FileTest, SizeAndType) {

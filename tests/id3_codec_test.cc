@@ -5,7 +5,7 @@
 
 namespace {
 
-TEST(Id3CodecTest, SyncSafeKeepsSevenBitsPerByte) {
+TEST(Id3CodecTest, IntegerLayouts) {
   struct Case {
     uint32_t value;
     uint8_t bytes[4];
@@ -26,21 +26,12 @@ TEST(Id3CodecTest, SyncSafeKeepsSevenBitsPerByte) {
   EXPECT_EQ(1u, tlx_id3_syncsafe_decode(out));
   const uint8_t dirty[4] = {0x80, 0x80, 0x80, 0x81};
   EXPECT_EQ(1u, tlx_id3_syncsafe_decode(dirty));
-}
-
-TEST(Id3CodecTest, BigEndianFields) {
   uint8_t three[3];
-  tlx_id3_be24_encode(0x123456, three);
-  EXPECT_EQ(0x12, three[0]);
-  EXPECT_EQ(0x56, three[2]);
-  EXPECT_EQ(0x123456u, tlx_id3_be24_decode(three));
   tlx_id3_be24_encode(0xFF123456, three);  // only 24 bits fit
   EXPECT_EQ(0x123456u, tlx_id3_be24_decode(three));
-  uint8_t four[4];
-  tlx_id3_be32_encode(0xDEADBEEF, four);
-  EXPECT_EQ(0xDE, four[0]);
-  EXPECT_EQ(0xEF, four[3]);
-  EXPECT_EQ(0xDEADBEEFu, tlx_id3_be32_decode(four));
+  tlx_id3_be32_encode(0xDEADBEEF, out);
+  EXPECT_EQ(0xDE, out[0]);
+  EXPECT_EQ(0xDEADBEEFu, tlx_id3_be32_decode(out));
 }
 
 TEST(Id3CodecTest, HeaderFlagsDependOnTheVersion) {

@@ -66,6 +66,9 @@ TEST_F(Id3ContextTest, RefusalsBeforeAnyAllocation) {
   std::wstring folder = tagkit_test::Widen(dir.path());
   std::wstring missing = dir.WFile("missing.mp3");
   tlx_id3_v2_header header = Header(0);
+  tlx_id3_v2_header negative = Header(-1);
+  tlx_id3_v2_header too_big = Header(0x10000000);
+  std::wstring fresh = dir.WFile("new.mp3");
   struct Case {
     const wchar_t* path;
     int32_t mode;
@@ -79,6 +82,8 @@ TEST_F(Id3ContextTest, RefusalsBeforeAnyAllocation) {
       {missing.c_str(), TLX_ID3_MODE_WRITE, &header, TLX_ID3_E_NOT_FOUND},
       {folder.c_str(), TLX_ID3_MODE_READ, nullptr, TLX_ID3_E_NOT_FOUND},
       {folder.c_str(), TLX_ID3_MODE_WRITE, nullptr, TLX_ID3_E_NOT_FOUND},
+      {fresh.c_str(), TLX_ID3_MODE_CREATE, &negative, TLX_ID3_E_PARAM},
+      {fresh.c_str(), TLX_ID3_MODE_CREATE, &too_big, TLX_ID3_E_PARAM},
   };
   for (const Case& c : cases) {
     tlx_id3_context ctx;

@@ -103,17 +103,4 @@ TEST(ListTest, RemoveUnlinksTheFirstMatch) {
   EXPECT_EQ(nullptr, list);
 }
 
-TEST(ListTest, LongListIsFreedWithoutTouchingElements) {
-  tlx_list* list = nullptr;
-  std::vector<int> values(1000);
-  for (int i = 0; i < 1000; ++i) {
-    values[i] = i;
-    list = tlx_list_append(list, &values[i]);
-  }
-  EXPECT_EQ(1000u, tlx_list_length(list));
-  EXPECT_EQ(999, *static_cast<int*>(tlx_list_nth(list, 999)->data));
-  tlx_list_free(list);
-  EXPECT_EQ(999, values[999]);
-}
-
 }  // namespace

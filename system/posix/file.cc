@@ -261,7 +261,9 @@ int32_t tlx_close(int* handle) {
     close(fd);
     return -1;
   }
-  if (close(fd) != 0 && errno == EBADF) return -1;
+  // After EINTR Linux has released the descriptor: that close succeeded.
+  // Any other error (EIO: written data may be lost) is a failure.
+  if (close(fd) != 0 && errno != EINTR) return -1;
   *handle = TLX_INVALID_HANDLE;
   return 0;
 }

@@ -1,0 +1,125 @@
+/* The container-format layer: files that begin with an ID3v2-style tag whose
+ * magic is "kq7", followed by a 96-byte codec data header that begins with
+ * "KQ7", followed by the encoded audio.
+ *
+ * The tag is handled by the tag engine through the engine context held in
+ * tlx_sqa_context::id3; this layer adds the codec data header, the tag size
+ * and padding queries, and an edit of the tag that is protected by a backup
+ * file and re-padded when it ends. Between tlx_sqa_edit_begin and
+ * tlx_sqa_edit_end, frames are changed with the engine's transaction
+ * operations (tlx_id3_v2_add_frame and the others) on &ctx->id3.
+ *
+ * Results are the engine's codes (engine/tlx_id3.h) plus TLX_SQA_E_FORMAT (6)
+ * for a file without a valid codec data header. */
+#ifndef TAGKIT_CONTAINER_TLX_SQA_H_
+#define TAGKIT_CONTAINER_TLX_SQA_H_
+
+#include <stdint.h>
+#include <wchar.h>
+
+#include "tlx_export.h"
+#include "tlx_id3.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Tag magic of a container file, used instead of "ID3". */
+#define TLX_SQA_TAG_ID "kq7"
+/* Size of the codec data header as written; a stored one may declare more. */
+#define TLX_SQA_CODEC_DATA_HEADER_SIZE 96
+
+/* Context modes, as for the engine. */
+enum {
+  TLX_SQA_MODE_READ = 0,   /* read only; the file must hold a codec data header */
+  TLX_SQA_MODE_CREATE = 1, /* new file holding an empty "kq7" tag */
+  TLX_SQA_MODE_WRITE = 2   /* read and write */
+};
+
+/* Layer states. */
+enum { TLX_SQA_STATE_IDLE = 0, TLX_SQA_STATE_EDITING = 3 };
+
+/* Codec numbers. */
+enum { TLX_SQA_CODEC_0 = 0, TLX_SQA_CODEC_1 = 1 };
+
+/* Caller-owned; filled by tlx_sqa_create_context and emptied by
+ * tlx_sqa_destroy_context. Everything it points to belongs to the layer. */
+typedef struct tlx_sqa_context {
+  int32_t mode;
+  wchar_t* path;        /* layer-owned copy */
+  int32_t content_kind; /* 0: a file on disk */
+  int fd;               /* the engine context's handle, refreshed after rewrites */
+  int32_t state;        /* TLX_SQA_STATE_IDLE or TLX_SQA_STATE_EDITING */
+  tlx_id3_context id3;  /* engine context on the same file, magic "kq7" */
+  wchar_t* backup_path; /* layer-owned copy, or null: edits take no backup */
+  uint32_t old_tag_size; /* tag size field when the current edit began */
+} tlx_sqa_context;
+
+/* The decoded codec data header. The four codec fields are read through the
+ * member of `info` that matches `codec`. */
+typedef struct tlx_sqa_codec_data_header {
+  uint8_t version;      /* 1 */
+  uint8_t block_8[24];  /* header bytes 8-31, carried unchanged */
+  uint32_t codec;       /* TLX_SQA_CODEC_0 or TLX_SQA_CODEC_1 */
+  union {
+    struct {
+      uint32_t flag_a;        /* 0 or 1 */
+      uint32_t flag_b;        /* 0 or 1 */
+      uint32_t sampling_rate; /* always 44100 */
+      uint32_t frame_size;    /* bytes, a multiple of 8 up to 8184 */
+    } codec0;
+    struct {
+      uint32_t sampling_rate;  /* 32000, 44100 or 48000 */
+      uint32_t channel_config; /* 0-7 */
+      uint32_t frame_size;     /* bytes, a multiple of 8 from 8 to 8192 */
+      uint32_t unused;
+    } codec1;
+  } info;
+  uint16_t encryption_id; /* 0 or 1 when read; only 1 can be written */
+  uint8_t block_88[8];    /* header bytes 88-95, carried unchanged */
+} tlx_sqa_codec_data_header;
+
+/* Opens (mode 0 or 2) or creates (mode 1, with an empty tag of tag_size
+ * padding bytes) the file at path. Mode 0 requires a valid codec data header
+ * after the tag (else 6). backup_path, when given and mode is not 0, names the
+ * file that keeps the original tag across edits. Any mode other than 0, 1, 2
+ * opens read only. A failure leaves nothing allocated and nothing open. */
+TLX_API int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_size,
+                                       const wchar_t* backup_path, tlx_sqa_context* ctx);
+/* Closes the file and releases the context; an open edit is dropped. */
+TLX_API int32_t tlx_sqa_destroy_context(tlx_sqa_context* ctx);
+
+/* Length of the tag including its 10-byte header; 0 when there is none. */
+TLX_API int32_t tlx_sqa_get_tag_size(tlx_sqa_context* ctx, uint32_t* size);
+TLX_API int32_t tlx_sqa_get_padding_size(tlx_sqa_context* ctx, uint32_t* size);
+/* The size that the codec data header at a file offset declares (>= 96). */
+TLX_API int32_t tlx_sqa_get_codec_data_header_size(tlx_sqa_context* ctx, uint32_t offset,
+                                                   uint32_t* size);
+/* Reads and decodes the 96 bytes that follow the tag. */
+TLX_API int32_t tlx_sqa_get_codec_data_header(tlx_sqa_context* ctx,
+                                              tlx_sqa_codec_data_header* header);
+/* Encodes the record and writes the 96 bytes after the tag; nothing is
+ * written when the record cannot be encoded. */
+TLX_API int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
+                                              const tlx_sqa_codec_data_header* header);
+
+/* Rebuilds the file at path from the tag kept in backup_path and the file's
+ * current audio, then deletes the backup. ctx may be null; when it is an idle
+ * context, its file is closed for the recovery and opened again afterwards,
+ * so that the context sees the recovered file. */
+TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup_path,
+                                      tlx_sqa_context* ctx);
+
+/* Opens an edit of the tag: takes the backup (only when no file exists at the
+ * backup path yet) and begins the engine's transaction on &ctx->id3. */
+TLX_API int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx);
+/* Commits the engine's transaction and re-pads the tag: a tag that has to
+ * grow, or that would keep more than 768 spare bytes, is padded to the next
+ * multiple of 512 bytes. */
+TLX_API int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx);
+
+#ifdef __cplusplus
+}  /* extern "C" */
+#endif
+
+#endif /* TAGKIT_CONTAINER_TLX_SQA_H_ */

@@ -1,0 +1,119 @@
+#include "tagkit_picture.h"
+
+#include <cstring>
+#include <new>
+
+#include "tagkit_internal.h"
+
+namespace {
+
+// Offset just past the description that starts at start: a zero byte for
+// encoding 0, a zero 16-bit unit at an even distance for encoding 1; -1 when
+// the terminator does not lie inside the payload.
+std::int32_t SkipDescription(const unsigned char* payload, std::int32_t size,
+                             std::int32_t start, unsigned char encoding) {
+  if (encoding == 0) {
+    for (std::int32_t i = start; i < size; ++i) {
+      if (payload[i] == 0) return i + 1;
+    }
+    return -1;
+  }
+  for (std::int32_t i = start; i + 1 < size; i += 2) {
+    if (payload[i] == 0 && payload[i + 1] == 0) return i + 2;
+  }
+  return -1;
+}
+
+}  // namespace
+
+CTagkit::CPicture::CPicture() : m_data(nullptr), m_size(0) {}
+
+CTagkit::CPicture::~CPicture() { DeleteData(); }
+
+HRESULT CTagkit::CPicture::SetData(const unsigned char* data, std::int32_t size) {
+  if (data == nullptr) return E_POINTER;
+  if (size < 0) return E_INVALIDARG;
+  m_size = 0;
+  delete[] m_data;
+  m_data = new (std::nothrow) unsigned char[size > 0 ? size : 1];
+  if (m_data == nullptr) return E_OUTOFMEMORY;
+  if (size > 0) std::memcpy(m_data, data, static_cast<std::size_t>(size));
+  m_size = size;
+  return S_OK;
+}
+
+HRESULT CTagkit::CPicture::GetData(unsigned char** data, std::int32_t& size) {
+  if (data == nullptr) return E_POINTER;
+  std::int32_t count = m_size < size ? m_size : size;
+  if (count < 0) count = 0;
+  if (count > 0) {
+    if (*data == nullptr) return E_POINTER;
+    std::memcpy(*data, m_data, static_cast<std::size_t>(count));
+  }
+  size = count;
+  return S_OK;
+}
+
+std::int32_t CTagkit::CPicture::Size() const { return m_size; }
+
+HRESULT CTagkit::CPicture::SetMime(const std::wstring& mime) {
+  m_mime = mime;
+  return S_OK;
+}
+
+HRESULT CTagkit::CPicture::GetMime(std::wstring& mime) {
+  mime = m_mime;
+  return S_OK;
+}
+
+std::wstring CTagkit::CPicture::Mime() const { return m_mime; }
+
+HRESULT CTagkit::CPicture::SetAll(const unsigned char* data, std::int32_t size,
+                                  const std::wstring& mime) {
+  if (data == nullptr) return E_POINTER;
+  HRESULT hr = SetData(data, size);
+  if (FAILED(hr)) return hr;
+  return SetMime(mime);
+}
+
+// encoding, MIME type, zero, picture type, description, zero, picture data
+HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t size) {
+  if (payload == nullptr) return E_POINTER;
+  if (size < 1) return E_FAIL;
+  unsigned char encoding = payload[0];
+  if (encoding > 1) return E_FAIL;
+  std::int32_t mimeEnd = 1;
+  while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
+  if (mimeEnd >= size) return E_FAIL;
+  // The picture type byte follows the MIME terminator.
+  std::int32_t dataStart = SkipDescription(payload, size, mimeEnd + 2, encoding);
+  if (dataStart < 0) return E_FAIL;
+  std::wstring mime =
+      tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
+  return SetAll(payload + dataStart, size - dataStart, mime);
+}
+
+// encoding, 3-byte image format, picture type, description, zero, data
+HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t size) {
+  if (payload == nullptr) return E_POINTER;
+  if (size < 1) return E_FAIL;
+  unsigned char encoding = payload[0];
+  if (encoding > 1) return E_FAIL;
+  std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
+  if (dataStart < 0) return E_FAIL;
+  std::wstring mime;
+  if (std::memcmp(payload + 1, "JPG", 3) == 0) {
+    mime = L"image/jpeg";
+  } else if (std::memcmp(payload + 1, "PNG", 3) == 0) {
+    mime = L"image/png";
+  }
+  return SetAll(payload + dataStart, size - dataStart, mime);
+}
+
+HRESULT CTagkit::CPicture::DeleteData() {
+  delete[] m_data;
+  m_data = nullptr;
+  m_size = 0;
+  m_mime.clear();
+  return S_OK;
+}

@@ -1,0 +1,219 @@
+// Writing text and URL properties into the editing transaction, and the
+// commit that Close runs: the new ID3v2 tag through the engine's rewrite,
+// then the ID3v1 trailer.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "tagkit_internal.h"
+
+using namespace tagkit_internal;
+
+namespace {
+
+constexpr std::size_t kV1TextWidth = 30;
+
+tlx_id3_v2_frame_header PlainFrameHeader(std::uint32_t frameId, std::size_t size) {
+  tlx_id3_v2_frame_header header;
+  std::memset(&header, 0, sizeof(header));
+  header.id = frameId;
+  header.size = static_cast<std::uint32_t>(size);
+  return header;
+}
+
+// The field as the trailer stores it: exactly 30 bytes, zero-filled.
+std::string V1Field(std::string text) {
+  text.resize(kV1TextWidth, '\0');
+  return text;
+}
+
+}  // namespace
+
+HRESULT CTagkit::PutString(std::int32_t id, const std::vector<std::wstring>& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
+  HRESULT hr = V2EditBegin();
+  if (FAILED(hr)) return hr;
+  hr = DeleteFrame(id);
+  if (FAILED(hr)) return hr;
+  m_strings.erase(id);
+  hr = id == PROPID_ARTIST_URL ? SetUrlV2(id, values) : SetTextV2(id, values);
+  if (FAILED(hr)) return hr;
+  SetV1(id, values);
+  if (!values.empty()) m_strings[id] = values;
+  return S_OK;
+}
+
+HRESULT CTagkit::V2EditBegin() {
+  if (m_isEditing) return S_OK;
+  // A file opened for reading is shared with other readers and must not be
+  // rewritten behind their backs.
+  if (!m_isOpen || Context()->mode != TLX_ID3_MODE_WRITE) return E_FAIL;
+  if (tlx_id3_v2_edit_begin(Context()) != TLX_ID3_OK) return E_FAIL;
+  m_isEditing = true;
+  return S_OK;
+}
+
+// Removes the property's frames from the transaction. The frames are counted
+// in the transaction itself, not in the stored file, so that a second put of
+// the same property before the commit replaces the first one's frame instead
+// of adding a duplicate or failing.
+HRESULT CTagkit::DeleteFrame(std::int32_t id) {
+  std::uint32_t frameId = 0;
+  const HRESULT hr = ToFrameId(id, frameId);
+  if (FAILED(hr)) return hr;
+  // A binary frame that could not be read is not known to be ours, so it is
+  // kept; a text frame that could not be decoded is still the old value of
+  // the property being replaced.
+  if (!CheckStringPropertyID(id) && m_strings.count(id) == 0 && m_pictures.count(id) == 0 &&
+      m_musicIds.count(id) == 0 && m_geobs.count(id) == 0) {
+    return S_OK;
+  }
+  for (;;) {
+    const std::int32_t rc = tlx_id3_v2_remove_frame(Context(), frameId, 0);
+    if (rc == TLX_ID3_E_NOT_FOUND) return S_OK;
+    if (rc != TLX_ID3_OK) return E_FAIL;
+  }
+}
+
+HRESULT CTagkit::SetTextV2(std::int32_t id, const std::vector<std::wstring>& values) {
+  if (values.empty()) return S_OK;
+  std::uint32_t frameId = 0;
+  const HRESULT hr = ToFrameId(id, frameId);
+  if (FAILED(hr)) return hr;
+  return SetV2Data(frameId, values[0], needsUnicode(id, values[0]));
+}
+
+HRESULT CTagkit::SetUrlV2(std::int32_t id, const std::vector<std::wstring>& values) {
+  if (values.empty()) return S_OK;
+  std::uint32_t frameId = 0;
+  const HRESULT hr = ToFrameId(id, frameId);
+  if (FAILED(hr)) return hr;
+  for (const std::wstring& url : values) {
+    const std::string payload = WideToNarrow(url);
+    // An empty link frame carries nothing, and readers drop frames of size 0.
+    if (payload.empty()) continue;
+    const tlx_id3_v2_frame_header header = PlainFrameHeader(frameId, payload.size());
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(payload.data());
+    if (tlx_id3_v2_add_frame(Context(), &header, data) != TLX_ID3_OK) return E_FAIL;
+  }
+  return S_OK;
+}
+
+HRESULT CTagkit::SetV1(std::int32_t id, const std::vector<std::wstring>& values) {
+  const std::string text = values.empty() ? std::string() : WideToNarrow(values[0]);
+  switch (id) {
+    case PROPID_TRACK:
+      m_v1Track = static_cast<std::uint8_t>(std::strtol(text.c_str(), nullptr, 10) & 0xFF);
+      m_v1TrackPending = true;
+      break;
+    case PROPID_TITLE:
+      m_v1Title = text;
+      m_v1TitlePending = true;
+      break;
+    case PROPID_GENRE:
+      m_v1Genre = values.empty() ? kNoGenre : getNumericalGenre(values[0]);
+      m_v1GenrePending = true;
+      break;
+    case PROPID_ALBUM:
+      m_v1Album = text;
+      m_v1AlbumPending = true;
+      break;
+    case PROPID_ARTIST:
+      m_v1Artist = text;
+      m_v1ArtistPending = true;
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
+HRESULT CTagkit::SetV2Data(std::uint32_t frameId, const std::wstring& text, bool unicode) {
+  std::vector<unsigned char> payload;
+  if (unicode) {
+    const std::vector<unsigned char> units = WideToUtf16Le(text);
+    payload.reserve(units.size() + 5);
+    payload.push_back(1);
+    payload.push_back(0xFF);
+    payload.push_back(0xFE);
+    payload.insert(payload.end(), units.begin(), units.end());
+    payload.push_back(0);
+    payload.push_back(0);
+  } else {
+    const std::string narrow = WideToNarrow(text);
+    payload.reserve(narrow.size() + 2);
+    payload.push_back(0);
+    payload.insert(payload.end(), narrow.begin(), narrow.end());
+    payload.push_back(0);
+  }
+  const tlx_id3_v2_frame_header header = PlainFrameHeader(frameId, payload.size());
+  if (tlx_id3_v2_add_frame(Context(), &header, payload.data()) != TLX_ID3_OK) return E_FAIL;
+  return S_OK;
+}
+
+HRESULT CTagkit::Update() {
+  if (!m_isEditing) return E_FAIL;
+  HRESULT hr = updateFrame();
+  if (FAILED(hr)) return hr;
+  if (m_v2Version == TLX_ID3_V23) {
+    // The extended header's padding size and CRC would no longer match the
+    // rewritten tag.
+    const std::int32_t rc = tlx_id3_v2_remove_extended_header(Context());
+    if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+  }
+  // The title frame is written last and the ID3v1 title follows it, so that
+  // both tags agree on the title after every commit.
+  std::vector<std::wstring> title;
+  hr = GetString(PROPID_TITLE, title);
+  if (hr == E_TAG_NO_VALUE) {
+    if (FAILED(PutString(PROPID_TITLE, std::vector<std::wstring>(1)))) return E_FAIL;
+  } else if (FAILED(hr)) {
+    return E_FAIL;
+  } else if (!m_v1TitlePending) {
+    if (FAILED(PutString(PROPID_TITLE, title))) return E_FAIL;
+  }
+  if (tlx_id3_v2_edit_end(Context()) != TLX_ID3_OK) return E_FAIL;
+  hr = UpdateV1();
+  if (FAILED(hr)) return hr;
+  m_isEditing = false;
+  return S_OK;
+}
+
+HRESULT CTagkit::UpdateV1() {
+  if (m_v1TitlePending) {
+    if (tlx_id3_v1_set_title(Context(), V1Field(m_v1Title).c_str()) != TLX_ID3_OK) return E_FAIL;
+    m_v1TitlePending = false;
+    m_v1Title.clear();
+  }
+  if (m_v1AlbumPending) {
+    if (tlx_id3_v1_set_album(Context(), V1Field(m_v1Album).c_str()) != TLX_ID3_OK) return E_FAIL;
+    m_v1AlbumPending = false;
+    m_v1Album.clear();
+  }
+  if (m_v1GenrePending) {
+    if (tlx_id3_v1_set_genre(Context(), m_v1Genre) != TLX_ID3_OK) return E_FAIL;
+    m_v1GenrePending = false;
+    m_v1Genre = kNoGenre;
+  }
+  if (m_v1ArtistPending) {
+    if (tlx_id3_v1_set_artist(Context(), V1Field(m_v1Artist).c_str()) != TLX_ID3_OK) {
+      return E_FAIL;
+    }
+    m_v1ArtistPending = false;
+    m_v1Artist.clear();
+  }
+  if (m_v1TrackPending) {
+    if (tlx_id3_v1_set_tracknumber(Context(), m_v1Track) != TLX_ID3_OK) return E_FAIL;
+    m_v1TrackPending = false;
+    m_v1Track = 0;
+  }
+  if (m_v1YearPending) {
+    if (tlx_id3_v1_set_year(Context(), static_cast<std::int32_t>(m_v1Year)) != TLX_ID3_OK) {
+      return E_FAIL;
+    }
+    m_v1YearPending = false;
+    m_v1Year = 0;
+  }
+  return S_OK;
+}

@@ -1,0 +1,136 @@
+// The two encapsulated objects share the GEOB (ID3v2.2 GEO) frame and are
+// told apart by content description. PutGeob changes only the cache; every
+// commit drops all encapsulated-object frames and writes one per cached
+// property.
+#include <new>
+
+#include "tagkit.h"
+#include "tagkit_frame_edit.h"
+#include "tlx_id3.h"
+
+namespace {
+
+struct TaskMemHolder {
+  unsigned char* block = nullptr;
+  ~TaskMemHolder() { CoTaskMemFree(block); }
+};
+
+bool IsGeobProperty(std::int32_t id) {
+  return id == PROPID_OBJECT_MTDID || id == PROPID_OBJECT_QZVLX;
+}
+
+}  // namespace
+
+HRESULT CTagkit::GetGeob(std::int32_t id, GeobVector& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  std::map<std::int32_t, GeobVector>::const_iterator it = m_geobs.find(id);
+  if (it == m_geobs.end()) return E_TAG_NO_VALUE;
+  values = it->second;
+  return S_OK;
+}
+
+HRESULT CTagkit::PutGeob(std::int32_t id, const GeobVector& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  // Refused here rather than at the commit, where an unknown identifier or a
+  // null object would make Close fail and drop every other change.
+  if (!IsGeobProperty(id)) return E_TAG_UNSUPPORTED;
+  if (!values.empty() && !values[0]) return E_POINTER;
+  HRESULT hr = V2EditBegin();
+  if (FAILED(hr)) return hr;
+  m_geobs.erase(id);
+  if (values.empty()) return S_OK;
+  m_geobs[id] = values;
+  return S_OK;
+}
+
+HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  index = -1;
+  std::uint32_t frameId = 0;
+  HRESULT hr = ToFrameId(id, frameId);
+  if (FAILED(hr)) return hr;
+  std::uint32_t count = 0;
+  if (tlx_id3_v2_get_frame_num(Context(), frameId, &count) != TLX_ID3_OK) return E_FAIL;
+  if (count == 0) return E_TAG_NO_VALUE;
+  std::wstring expected;
+  hr = GetDescriptionFromId(id, expected);
+  if (FAILED(hr)) return hr;
+
+  HRESULT parseFailure = S_FALSE;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    tlx_id3_v2_frame_header header = {};
+    if (tlx_id3_v2_get_frame_header(Context(), frameId, i, &header) != TLX_ID3_OK) return E_FAIL;
+    if (header.size > 0x7FFFFFFFu) return E_FAIL;
+    boost::shared_array<unsigned char> payload(
+        new (std::nothrow) unsigned char[header.size > 0 ? header.size : 1]);
+    if (!payload) return E_OUTOFMEMORY;
+    std::uint32_t size = header.size;
+    if (tlx_id3_v2_get_frame_data(Context(), frameId, i, &size, payload.get()) != TLX_ID3_OK) {
+      return E_FAIL;
+    }
+    boost::shared_ptr<CGeob> geob(new (std::nothrow) CGeob());
+    if (!geob) return E_OUTOFMEMORY;
+    hr = geob->ParseFrameData(payload.get(), static_cast<std::int32_t>(size));
+    // A malformed frame of someone else must not hide ours behind it: the
+    // commit drops every encapsulated-object frame, ours would be lost.
+    if (FAILED(hr)) {
+      parseFailure = hr;
+      continue;
+    }
+    std::wstring description;
+    geob->GetDescription(description);
+    if (description == expected) {
+      values.push_back(geob);
+      index = static_cast<int>(i);
+      return S_OK;
+    }
+  }
+  return parseFailure;
+}
+
+HRESULT CTagkit::deleteGeob() {
+  HRESULT hr = V2EditBegin();
+  if (FAILED(hr)) return hr;
+  std::uint32_t frameId = 0;
+  hr = ToFrameId(PROPID_OBJECT_MTDID, frameId);
+  if (FAILED(hr)) return hr;
+  return tagkit_frames::RemoveAllFrames(Context(), frameId);
+}
+
+HRESULT CTagkit::updateGeob() {
+  if (!m_isOpen) return E_UNEXPECTED;
+  HRESULT hr = V2EditBegin();
+  if (FAILED(hr)) return hr;
+  hr = deleteGeob();
+  if (FAILED(hr)) return hr;
+
+  for (std::map<std::int32_t, GeobVector>::const_iterator it = m_geobs.begin();
+       it != m_geobs.end(); ++it) {
+    std::uint32_t frameId = 0;
+    hr = ToFrameId(it->first, frameId);
+    if (FAILED(hr)) return hr;
+    if (it->second.empty()) continue;
+    const boost::shared_ptr<CGeob>& geob = it->second[0];
+    if (!geob) return E_POINTER;
+    // The property decides description and MIME type, also in the caller's
+    // object, which shares this one.
+    std::wstring description;
+    hr = GetDescriptionFromId(it->first, description);
+    if (FAILED(hr)) return hr;
+    std::string mimeType;
+    hr = GetMimeTypeFromId(it->first, mimeType);
+    if (FAILED(hr)) return hr;
+    geob->SetDescription(description);
+    geob->SetMimeType(mimeType);
+
+    TaskMemHolder payload;
+    std::int32_t length = 0;
+    hr = geob->GetFrameData(&payload.block, length);
+    if (FAILED(hr)) return hr;
+    hr = tagkit_frames::AddFrame(Context(), m_v2Version, frameId, payload.block, length, false);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT CTagkit::updateFrame() { return updateGeob(); }

@@ -1,0 +1,166 @@
+// The attached picture: the first APIC (ID3v2.3) or PIC (ID3v2.2) frame is
+// read at open; PutBinary writes one frame from the first picture given.
+#include <cstring>
+#include <new>
+
+#include "tagkit.h"
+#include "tagkit_frame_edit.h"
+#include "tlx_id3.h"
+#include "tagkit_internal.h"
+
+namespace {
+
+// APIC and PIC frames written by this library: 8-bit text, picture type
+// 3 (front cover), empty description.
+const unsigned char kFrontCover = 3;
+
+// Reads the first frame of frame_id into a new picture through parse.
+template <typename Parse>
+HRESULT ReadFirstPicture(const boost::shared_array<unsigned char>& data, std::uint32_t size,
+                         CTagkit::PictureVector& values, Parse parse) {
+  if (size > 0x7FFFFFFFu) return E_FAIL;
+  boost::shared_ptr<CTagkit::CPicture> picture(new (std::nothrow) CTagkit::CPicture());
+  if (!picture) return E_OUTOFMEMORY;
+  HRESULT hr = parse(*picture, data.get(), static_cast<std::int32_t>(size));
+  if (FAILED(hr)) return hr;
+  values.push_back(picture);
+  return S_OK;
+}
+
+// Copies the picture's bytes to target, which has room for all of them.
+HRESULT CopyPictureData(CTagkit::CPicture& picture, unsigned char* target) {
+  std::int32_t size = picture.Size();
+  if (size == 0) return S_OK;
+  unsigned char* buffer = target;
+  return picture.GetData(&buffer, size);
+}
+
+// A stored frame that could not be read as a picture is not cached and so not
+// removed by PutBinary; a new frame goes first whenever the stored tag has
+// picture frames, so that it is the one read next time.
+bool FramesRemain(tlx_id3_context* ctx, std::uint32_t frame_id) {
+  return tagkit_frames::StoredFrameCount(ctx, frame_id) > 0;
+}
+
+}  // namespace
+
+HRESULT CTagkit::GetBinary(std::int32_t id, PictureVector& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
+  std::map<std::int32_t, PictureVector>::const_iterator it = m_pictures.find(id);
+  if (it == m_pictures.end()) return E_TAG_NO_VALUE;
+  values = it->second;
+  return S_OK;
+}
+
+HRESULT CTagkit::PutBinary(std::int32_t id, const PictureVector& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
+  // A null picture is refused before anything changes.
+  if (!values.empty() && !values[0]) return E_POINTER;
+  if (FAILED(V2EditBegin())) return E_FAIL;
+  HRESULT hr = DeleteFrame(id);
+  if (FAILED(hr)) return hr;
+  m_pictures.erase(id);
+  if (m_v2Version == 0) {
+    hr = SetPIC(values);
+  } else if (m_v2Version == 1) {
+    hr = SetAPIC(values);
+  } else {
+    hr = E_TAG_UNSUPPORTED;
+  }
+  if (FAILED(hr)) return hr;
+  if (!values.empty()) m_pictures[id] = values;
+  return S_OK;
+}
+
+HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
+  values.clear();
+  if (m_v2Version == 0) return GetPIC(values);
+  if (m_v2Version == 1) return GetAPIC(values);
+  return E_TAG_UNSUPPORTED;
+}
+
+HRESULT CTagkit::GetAPIC(PictureVector& values) {
+  std::uint32_t frameId = 0;
+  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
+  if (FAILED(hr)) return hr;
+  std::uint32_t size = 0;
+  boost::shared_array<unsigned char> data;
+  hr = GetV2Data(frameId, size, data);
+  if (FAILED(hr)) return hr;
+  return ReadFirstPicture(data, size, values,
+                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
+                            return picture.SetAPIC(payload, length);
+                          });
+}
+
+HRESULT CTagkit::GetPIC(PictureVector& values) {
+  std::uint32_t frameId = 0;
+  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
+  if (FAILED(hr)) return hr;
+  std::uint32_t size = 0;
+  boost::shared_array<unsigned char> data;
+  hr = GetV2Data(frameId, size, data);
+  if (FAILED(hr)) return hr;
+  return ReadFirstPicture(data, size, values,
+                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
+                            return picture.SetPIC(payload, length);
+                          });
+}
+
+// encoding 0, MIME type, zero, picture type, empty description (zero), data
+HRESULT CTagkit::SetAPIC(const PictureVector& values) {
+  if (values.empty()) return S_OK;
+  if (!values[0]) return E_POINTER;
+  std::uint32_t frameId = 0;
+  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
+  if (FAILED(hr)) return hr;
+  CPicture& picture = *values[0];
+  std::string mime = tagkit_internal::WideToNarrow(picture.Mime());
+  std::int64_t length = static_cast<std::int64_t>(picture.Size()) +
+                        static_cast<std::int64_t>(mime.size()) + 4;
+  if (length > static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+    return E_INVALIDARG;
+  }
+  boost::shared_array<unsigned char> payload(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(length)]());
+  if (!payload) return E_OUTOFMEMORY;
+  std::memcpy(payload.get() + 1, mime.data(), mime.size());
+  payload[mime.size() + 2] = kFrontCover;
+  hr = CopyPictureData(picture, payload.get() + mime.size() + 4);
+  if (FAILED(hr)) return hr;
+  return tagkit_frames::AddFrame(Context(), m_v2Version, frameId, payload.get(), length,
+                                 FramesRemain(Context(), frameId));
+}
+
+// encoding 0, image format "JPG"/"PNG" (or three zeros), picture type, empty
+// description (zero), data
+HRESULT CTagkit::SetPIC(const PictureVector& values) {
+  if (values.empty()) return S_OK;
+  if (!values[0]) return E_POINTER;
+  std::uint32_t frameId = 0;
+  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
+  if (FAILED(hr)) return hr;
+  CPicture& picture = *values[0];
+  std::int64_t length = static_cast<std::int64_t>(picture.Size()) + 6;
+  if (length > static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+    return E_INVALIDARG;
+  }
+  boost::shared_array<unsigned char> payload(
+      new (std::nothrow) unsigned char[static_cast<std::size_t>(length)]());
+  if (!payload) return E_OUTOFMEMORY;
+  std::wstring mime = picture.Mime();
+  if (mime == L"image/jpeg") {
+    std::memcpy(payload.get() + 1, "JPG", 3);
+  } else if (mime == L"image/png") {
+    std::memcpy(payload.get() + 1, "PNG", 3);
+  }
+  payload[4] = kFrontCover;
+  hr = CopyPictureData(picture, payload.get() + 6);
+  if (FAILED(hr)) return hr;
+  return tagkit_frames::AddFrame(Context(), m_v2Version, frameId, payload.get(), length,
+                                 FramesRemain(Context(), frameId));
+}

@@ -1,0 +1,91 @@
+// A small JSON writer: one value per call sequence, compact output.
+#include <cstdio>
+
+#include "cli.h"
+
+namespace tagkit_cli {
+
+std::string JsonQuote(const std::string& utf8) {
+  std::string out = "\"";
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp;
+    i += DecodeUtf8(utf8, i, cp);
+    switch (cp) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        // U+2028 and U+2029 are valid JSON but break JavaScript readers.
+        if (cp < 0x20 || cp == 0x7F || cp == 0x2028 || cp == 0x2029) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(cp));
+          out += escape;
+        } else {
+          AppendUtf8(cp, out);
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+void JsonWriter::Separate() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (!first_.empty()) {
+    if (!first_.back()) out_ += ',';
+    first_.back() = false;
+  }
+}
+
+void JsonWriter::BeginObject() {
+  Separate();
+  out_ += '{';
+  first_.push_back(true);
+}
+
+void JsonWriter::EndObject() {
+  first_.pop_back();
+  out_ += '}';
+}
+
+void JsonWriter::BeginArray() {
+  Separate();
+  out_ += '[';
+  first_.push_back(true);
+}
+
+void JsonWriter::EndArray() {
+  first_.pop_back();
+  out_ += ']';
+}
+
+void JsonWriter::Key(const std::string& key) {
+  Separate();
+  out_ += JsonQuote(key);
+  out_ += ':';
+  after_key_ = true;
+}
+
+void JsonWriter::String(const std::string& utf8) {
+  Separate();
+  out_ += JsonQuote(utf8);
+}
+
+void JsonWriter::Number(std::int64_t value) {
+  Separate();
+  out_ += std::to_string(value);
+}
+
+void JsonWriter::Null() {
+  Separate();
+  out_ += "null";
+}
+
+}  // namespace tagkit_cli

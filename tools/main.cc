@@ -1,0 +1,159 @@
+// tagkit: shows and changes the tags of MP3 files from the command line.
+#include <cstdlib>
+#include <iostream>
+
+#include "cli.h"
+#include "tlx_system.h"
+
+namespace tagkit_cli {
+
+const char kMainHelp[] =
+    "Usage: tagkit [--code-page N] COMMAND [OPTIONS] FILE...\n"
+    "\n"
+    "Shows and changes the tags of MP3 files: the ID3v2.2/2.3 tag at the head\n"
+    "of the file and the ID3v1 trailer at its end.\n"
+    "\n"
+    "Commands:\n"
+    "  show [--json] FILE...        print every property of each file\n"
+    "  set [OPTIONS] FILE...        change properties of each file\n"
+    "  extract-picture FILE OUT     write the cover picture's bytes to OUT\n"
+    "\n"
+    "Options for every command:\n"
+    "  --code-page N   code page of single-byte tag text (default 1252;\n"
+    "                  1250-1258, 932, 936, 949, 950, 65001 for UTF-8)\n"
+    "  --help          this text; 'tagkit COMMAND --help' describes a command\n"
+    "\n"
+    "Every failure prints one line to standard error naming the file, the\n"
+    "result code and what went wrong; the other files are still processed.\n"
+    "Exit status: 0 when every file succeeded, 1 when any file failed, 2 for\n"
+    "a bad command line (no file is touched then).\n";
+
+const char kShowHelp[] =
+    "Usage: tagkit show [--json] [--code-page N] FILE...\n"
+    "\n"
+    "Prints every property of each file, opened read only: title, artist,\n"
+    "album, genre, track, composer, copyright, ISRC, artist URLs, release\n"
+    "date, cover picture (MIME type, size), music identifier (owner, data in\n"
+    "hex), the two encapsulated objects MTDID and QZVLX (MIME type,\n"
+    "description, size), the ID3v2 version found and the ID3v1 trailer.\n"
+    "Absent properties are left out.\n"
+    "\n"
+    "  --json   one JSON object per file, one per line, with the keys file,\n"
+    "           id3v2 (\"2.2\", \"2.3\" or null), title, artist, album, genre,\n"
+    "           track, composer, copyright, isrc, artist_url (each an array of\n"
+    "           strings), release_date (\"YYYY-MM-DD\"), picture {mime, size,\n"
+    "           sha256}, music_id {owner, data}, mtdid and qzvlx {mime,\n"
+    "           description, size, sha256}, id3v1 {title, artist, album, year,\n"
+    "           comment, track, genre} and error (when the file cannot be\n"
+    "           opened). Absent values are omitted.\n";
+
+const char kSetHelp[] =
+    "Usage: tagkit set [OPTIONS] FILE...\n"
+    "\n"
+    "Opens each file for writing, applies the changes and writes the file\n"
+    "back in one safe replacement. The same changes go to every file; a file\n"
+    "whose change fails is left unchanged. On a terminal a progress line\n"
+    "shows N/total and the current file.\n"
+    "\n"
+    "  --title TEXT          --artist TEXT         --album TEXT\n"
+    "  --genre TEXT          genre text, or \"(N)\" for ID3v1 genre number N\n"
+    "  --track TEXT          track number, e.g. 7 or 7/12\n"
+    "  --composer TEXT       --copyright TEXT      --isrc TEXT\n"
+    "  --url URL             artist URL; repeat for several\n"
+    "  --date YYYY-MM-DD     release date (years 1000 to 9999)\n"
+    "  --picture PATH        cover picture; its MIME type comes from the\n"
+    "                        file's first bytes (JPEG, PNG, GIF, BMP, WebP)\n"
+    "  --picture-mime TYPE   MIME type of the picture instead\n"
+    "  --music-id HEX        music identifier: 64 bytes as 128 hex digits\n"
+    "  --mtdid PATH          encapsulated object MTDID from a file\n"
+    "  --qzvlx PATH          encapsulated object QZVLX from a file\n"
+    "  --remove NAME         remove a property: title, artist, album, genre,\n"
+    "                        track, composer, copyright, isrc, url, date,\n"
+    "                        picture, music-id, mtdid or qzvlx; repeatable\n"
+    "  --code-page N         code page of single-byte tag text (default 1252)\n"
+    "\n"
+    "Options take their value as the next argument or after '=' (--title=X);\n"
+    "'--' ends the options.\n";
+
+const char kExtractHelp[] =
+    "Usage: tagkit extract-picture [--code-page N] FILE OUT\n"
+    "\n"
+    "Writes the bytes of FILE's cover picture to OUT ('-' for standard\n"
+    "output). Fails when the file has no picture.\n";
+
+int UsageError(const std::string& command, const std::string& message) {
+  const std::string who = command.empty() ? "tagkit" : "tagkit " + command;
+  std::cerr << who << ": " << Printable(message) << " (see '" << who << " --help')" << std::endl;
+  return kExitUsage;
+}
+
+bool SetCodePage(const std::string& command, const std::string& value) {
+  char* end = nullptr;
+  const unsigned long number = std::strtoul(value.c_str(), &end, 10);
+  if (value.empty() || value[0] == '-' || *end != '\0' || number > 0xFFFFFFFFul ||
+      tlx_set_thread_code_page(static_cast<std::uint32_t>(number)) != 0) {
+    UsageError(command, "code page '" + value +
+                            "' is not supported (1250-1258, 932, 936, 949, 950, 65001)");
+    return false;
+  }
+  return true;
+}
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+namespace {
+
+const char* HelpOf(const std::string& command) {
+  if (command == "show") return kShowHelp;
+  if (command == "set") return kSetHelp;
+  if (command == "extract-picture") return kExtractHelp;
+  return nullptr;
+}
+
+int Main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  // Options before the command.
+  std::size_t next = 0;
+  for (; next < args.size() && args[next].compare(0, 2, "--") == 0; ++next) {
+    const std::string& arg = args[next];
+    if (IsHelp(arg)) {
+      std::cout << kMainHelp;
+      return kExitOk;
+    } else if (arg == "--code-page" && next + 1 < args.size()) {
+      if (!SetCodePage("", args[++next])) return kExitUsage;
+    } else if (arg.compare(0, 12, "--code-page=") == 0) {
+      if (!SetCodePage("", arg.substr(12))) return kExitUsage;
+    } else {
+      return UsageError("", "unknown option '" + arg + "'");
+    }
+  }
+  if (next < args.size() && args[next] == "-h") {
+    std::cout << kMainHelp;
+    return kExitOk;
+  }
+  if (next >= args.size()) {
+    std::cerr << kMainHelp;
+    return kExitUsage;
+  }
+  const std::string command = args[next];
+  std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(next) + 1, args.end());
+  if (command == "help") {
+    if (rest.empty()) {
+      std::cout << kMainHelp;
+      return kExitOk;
+    }
+    const char* help = HelpOf(rest.front());
+    if (help == nullptr) return UsageError("", "unknown command '" + rest.front() + "'");
+    std::cout << help;
+    return kExitOk;
+  }
+  if (command == "show") return RunShow(rest);
+  if (command == "set") return RunSet(rest);
+  if (command == "extract-picture") return RunExtractPicture(rest);
+  return UsageError("", "unknown command '" + command + "'");
+}
+
+}  // namespace
+}  // namespace tagkit_cli
+
+int main(int argc, char** argv) { return tagkit_cli::Main(argc, argv); }

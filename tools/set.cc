@@ -1,0 +1,458 @@
+// `tagkit set`: applies the same changes to each file. Each file is edited
+// through a working copy that replaces it only when every change and the
+// commit succeeded, so a failure leaves the file as it was.
+#include <functional>
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "cli.h"
+#include "tlx_system.h"
+
+namespace tagkit_cli {
+namespace {
+
+// One change of the command line, applied to each file in turn.
+struct Edit {
+  std::string what;  // "set the title", for the error line
+  std::function<HRESULT(CTagkit&)> apply;
+};
+
+// Holds the file locked against other writers while its copy in the
+// temporary directory is edited; Commit replaces the file by the copy in one
+// crash-safe step, and destruction without Commit removes the copy.
+class WorkingCopy {
+ public:
+  WorkingCopy() = default;
+  WorkingCopy(const WorkingCopy&) = delete;
+  WorkingCopy& operator=(const WorkingCopy&) = delete;
+  ~WorkingCopy() {
+    if (!copy_.empty()) tlx_unlink(copy_.c_str());
+    if (lock_ != TLX_INVALID_HANDLE) tlx_close(&lock_);
+  }
+
+  HRESULT Begin(const std::string& file, std::string& what);
+  HRESULT Commit(std::string& what);
+  const std::wstring& path() const { return copy_; }
+
+ private:
+  HRESULT CopyContent(std::string& what);
+
+  std::string file_;
+  std::wstring original_;
+  std::wstring copy_;
+  int lock_ = TLX_INVALID_HANDLE;
+};
+
+HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
+  file_ = file;
+  original_ = Utf8ToWide(file);
+  what = "cannot open the file";
+  const std::int32_t mode = tlx_stat_mode(original_.c_str());
+  if ((mode & 0xF000) != TLX_S_IFREG) return E_TAG_FILE_NOT_FOUND;
+  const std::int32_t rc = tlx_open(original_.c_str(), TLX_O_RDWR, &lock_);
+  if (rc != 0) {
+    lock_ = TLX_INVALID_HANDLE;
+    return rc == TLX_ENOENT ? E_TAG_FILE_NOT_FOUND : E_TAG_CANNOT_OPEN;
+  }
+  what = "cannot make a working copy in the temporary directory";
+  wchar_t directory[TLX_MAX_PATH];
+  wchar_t name[TLX_MAX_PATH];
+  if (tlx_get_temp_dir(TLX_MAX_PATH, directory) == 0 ||
+      tlx_get_temp_file_name(directory, name) == 0) {
+    return E_FAIL;
+  }
+  copy_ = name;
+  return CopyContent(what);
+}
+
+HRESULT WorkingCopy::CopyContent(std::string& what) {
+  int out = TLX_INVALID_HANDLE;
+  if (tlx_open(copy_.c_str(), TLX_O_WRONLY | TLX_O_TRUNC, &out) != 0) return E_FAIL;
+  HRESULT hr = S_OK;
+  std::vector<unsigned char> buffer(1 << 16);
+  const std::uint32_t chunk = static_cast<std::uint32_t>(buffer.size());
+  if (tlx_lseek(lock_, 0, 0) != 0) hr = E_FAIL;
+  while (hr == S_OK) {
+    const std::int32_t got = tlx_read(lock_, buffer.data(), chunk);
+    if (got < 0) {
+      what = "cannot read the file";
+      hr = E_FAIL;
+    } else if (got == 0) {
+      break;
+    } else if (tlx_write(out, buffer.data(), static_cast<std::uint32_t>(got)) != got) {
+      hr = E_FAIL;
+    }
+  }
+  if (hr == S_OK && tlx_fsync(out) != 0) hr = E_FAIL;
+  if (tlx_close(&out) != 0 && hr == S_OK) hr = E_FAIL;
+  return hr;
+}
+
+HRESULT WorkingCopy::Commit(std::string& what) {
+  // The file keeps its own permission bits and owner through the rename.
+  if (tlx_rename(copy_.c_str(), original_.c_str()) != 0) {
+    what = "cannot replace the file with the changed copy";
+    return E_FAIL;
+  }
+  copy_.clear();
+  return S_OK;
+}
+
+// Applies every edit to one file; on failure `what` says which step failed.
+HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std::string& what) {
+  WorkingCopy copy;
+  HRESULT hr = copy.Begin(file, what);
+  if (SUCCEEDED(hr)) {
+    CTagkit tag;
+    hr = tag.Open(copy.path(), TAGKIT_OPEN_WRITE);
+    what = "cannot open the file";
+    for (std::size_t i = 0; SUCCEEDED(hr) && i < edits.size(); ++i) {
+      hr = edits[i].apply(tag);
+      what = "cannot " + edits[i].what;
+    }
+    // A failed change leaves the object to its destructor, which drops the
+    // pending changes instead of committing them.
+    if (SUCCEEDED(hr)) {
+      hr = tag.Close();
+      what = "cannot write the changes";
+    }
+    if (SUCCEEDED(hr)) hr = copy.Commit(what);
+  }
+  return hr;
+}
+
+// ---- the command line ----
+
+struct TextChange {
+  const TextProperty* property;
+  std::vector<std::wstring> values;  // empty: remove
+};
+
+std::string OptionName(const TextProperty& property) { return property.option + 2; }
+
+// "YYYY-MM-DD", digits only.
+bool ParseIsoDate(const std::string& text, unsigned& year, unsigned& month, unsigned& day) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  unsigned parts[3] = {0, 0, 0};
+  const std::size_t starts[3] = {0, 5, 8};
+  const std::size_t lengths[3] = {4, 2, 2};
+  for (int part = 0; part < 3; ++part) {
+    for (std::size_t i = starts[part]; i < starts[part] + lengths[part]; ++i) {
+      if (text[i] < '0' || text[i] > '9') return false;
+      parts[part] = parts[part] * 10 + static_cast<unsigned>(text[i] - '0');
+    }
+  }
+  year = parts[0], month = parts[1], day = parts[2];
+  return true;
+}
+
+// Picture types by their first bytes.
+std::wstring SniffMime(const std::vector<unsigned char>& bytes) {
+  auto starts = [&](const char* magic, std::size_t length, std::size_t at = 0) {
+    if (bytes.size() < at + length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+      if (bytes[at + i] != static_cast<unsigned char>(magic[i])) return false;
+    }
+    return true;
+  };
+  if (starts("\xFF\xD8\xFF", 3)) return L"image/jpeg";
+  if (starts("\x89PNG\r\n\x1A\n", 8)) return L"image/png";
+  if (starts("GIF87a", 6) || starts("GIF89a", 6)) return L"image/gif";
+  if (starts("BM", 2) && bytes.size() >= 26) return L"image/bmp";
+  if (starts("RIFF", 4) && starts("WEBP", 4, 8)) return L"image/webp";
+  return std::wstring();
+}
+
+// Command-line parsing of `set`: fills the list of edits or prints a usage
+// error. Files named as option values are read here, once, before any audio
+// file is touched.
+// Parse's answer after printing the help text.
+constexpr int kHelpShown = -1;
+
+class SetParser {
+ public:
+  // kExitOk with edits and files, kHelpShown, or the exit status to return.
+  int Parse(const std::vector<std::string>& args);
+  std::vector<Edit> edits;
+  std::vector<std::string> files;
+
+ private:
+  int Error(const std::string& message) { return UsageError("set", message); }
+  int Option(const std::string& name, const std::string& value);
+  int Remove(const std::string& name);
+  bool Claim(const std::string& name);
+  int ReadValueFile(const std::string& option, const std::string& path,
+                    std::vector<unsigned char>& bytes);
+  int Build();
+
+  std::map<std::string, std::string> claimed_;  // property -> option that claimed it
+  std::map<std::int32_t, std::vector<std::wstring>> texts_;
+  std::vector<std::wstring> urls_;
+  bool urls_given_ = false;
+  std::optional<double> date_;
+  std::optional<std::vector<unsigned char>> picture_;
+  std::optional<std::wstring> picture_mime_;
+  std::optional<std::vector<unsigned char>> music_id_;
+  std::map<std::int32_t, std::optional<std::vector<unsigned char>>> geobs_;
+  bool remove_picture_ = false;
+  bool remove_music_id_ = false;
+};
+
+// Options that take a value.
+const char* const kValueOptions[] = {"title",   "artist",   "album",        "genre",
+                                     "track",   "composer", "copyright",    "isrc",
+                                     "url",     "date",     "picture",      "picture-mime",
+                                     "music-id", "mtdid",   "qzvlx",        "remove",
+                                     "code-page"};
+
+int SetParser::Parse(const std::vector<std::string>& args) {
+  bool options_done = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (options_done || arg.size() < 2 || arg[0] != '-') {
+      files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      options_done = true;
+      continue;
+    }
+    if (IsHelp(arg)) {
+      std::cout << kSetHelp;
+      return kHelpShown;
+    }
+    if (arg.compare(0, 2, "--") != 0) return Error("unknown option '" + arg + "'");
+    std::string name = arg.substr(2);
+    std::optional<std::string> value;
+    const std::size_t equals = name.find('=');
+    if (equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    bool known = false;
+    for (const char* option : kValueOptions) known = known || name == option;
+    if (!known) return Error("unknown option '--" + name + "'");
+    if (!value) {
+      if (i + 1 >= args.size()) return Error("--" + name + " needs a value");
+      value = args[++i];
+    }
+    const int status = Option(name, *value);
+    if (status != kExitOk) return status;
+  }
+  return Build();
+}
+
+bool SetParser::Claim(const std::string& name) {
+  return claimed_.emplace(name, name).second;
+}
+
+int SetParser::ReadValueFile(const std::string& option, const std::string& path,
+                             std::vector<unsigned char>& bytes) {
+  const HRESULT hr = ReadWholeFile(path, bytes);
+  if (FAILED(hr)) {
+    ReportFailure(Failure{path, hr, "cannot read the file of --" + option}, nullptr);
+    return kExitUsage;
+  }
+  return kExitOk;
+}
+
+int SetParser::Option(const std::string& name, const std::string& value) {
+  if (name == "code-page") return SetCodePage("set", value) ? kExitOk : kExitUsage;
+  if (name == "remove") return Remove(value);
+  if (name == "picture-mime") {
+    if (picture_mime_) return Error("--picture-mime given twice");
+    if (value.empty()) return Error("--picture-mime needs a MIME type");
+    picture_mime_ = Utf8ToWide(value);
+    return kExitOk;
+  }
+  if (name == "url") {
+    if (value.empty()) return Error("--url needs a URL");
+    if (urls_.empty() && !Claim("url")) return Error("--url and --remove url conflict");
+    urls_.push_back(Utf8ToWide(value));
+    urls_given_ = true;
+    return kExitOk;
+  }
+  if (!Claim(name)) return Error("--" + name + " given twice, or also removed");
+  for (std::size_t i = 0; i < kTextPropertyCount; ++i) {
+    const TextProperty& property = kTextProperties[i];
+    if (OptionName(property) != name) continue;
+    if (value.empty()) return Error("--" + name + " needs a value; use --remove " + name);
+    texts_[property.id] = {Utf8ToWide(value)};
+    return kExitOk;
+  }
+  if (name == "date") {
+    unsigned year = 0, month = 0, day = 0;
+    double date = 0;
+    if (!ParseIsoDate(value, year, month, day) ||
+        !CXDate::FromDateParts(static_cast<std::uint16_t>(year), static_cast<std::uint16_t>(month),
+                               static_cast<std::uint16_t>(day), 0, 0, 0, date)) {
+      return Error("--date needs a date as YYYY-MM-DD, not '" + value + "'");
+    }
+    if (year < 1000) return Error("--date: years before 1000 cannot be stored");
+    date_ = date;
+    return kExitOk;
+  }
+  if (name == "picture") {
+    std::vector<unsigned char> bytes;
+    const int status = ReadValueFile(name, value, bytes);
+    if (status != kExitOk) return status;
+    if (bytes.empty()) return Error("the picture '" + value + "' is empty");
+    picture_ = bytes;
+    return kExitOk;
+  }
+  if (name == "music-id") {
+    std::vector<unsigned char> bytes;
+    if (!ParseHex(value, bytes) || bytes.size() != 64) {
+      return Error("--music-id needs 64 bytes written as 128 hex digits");
+    }
+    music_id_ = bytes;
+    return kExitOk;
+  }
+  // mtdid, qzvlx
+  std::vector<unsigned char> bytes;
+  const int status = ReadValueFile(name, value, bytes);
+  if (status != kExitOk) return status;
+  geobs_[name == "mtdid" ? PROPID_OBJECT_MTDID : PROPID_OBJECT_QZVLX] = bytes;
+  return kExitOk;
+}
+
+int SetParser::Remove(const std::string& value) {
+  // Both the option name and the JSON key of `show` name a property.
+  std::string name = value;
+  if (name == "artist_url" || name == "artist-url") name = "url";
+  if (name == "release_date" || name == "release-date") name = "date";
+  if (name == "music_id") name = "music-id";
+  if (!Claim(name)) return Error("'" + name + "' is both set and removed, or removed twice");
+  for (std::size_t i = 0; i < kTextPropertyCount; ++i) {
+    const TextProperty& property = kTextProperties[i];
+    if (OptionName(property) != name) continue;
+    texts_[property.id] = {};
+    return kExitOk;
+  }
+  if (name == "date") {
+    date_ = TAGKIT_NO_DATE;
+  } else if (name == "picture") {
+    remove_picture_ = true;
+  } else if (name == "music-id") {
+    remove_music_id_ = true;
+  } else if (name == "mtdid") {
+    geobs_[PROPID_OBJECT_MTDID] = std::nullopt;
+  } else if (name == "qzvlx") {
+    geobs_[PROPID_OBJECT_QZVLX] = std::nullopt;
+  } else {
+    return Error("--remove: unknown property '" + value + "'");
+  }
+  return kExitOk;
+}
+
+int SetParser::Build() {
+  if (urls_given_) texts_[PROPID_ARTIST_URL] = urls_;
+  if (picture_mime_ && !picture_) return Error("--picture-mime needs --picture");
+  std::wstring mime;
+  if (picture_) {
+    mime = picture_mime_ ? *picture_mime_ : SniffMime(*picture_);
+    if (mime.empty()) {
+      return Error("cannot tell the picture's type from its first bytes; give --picture-mime");
+    }
+  }
+
+  for (std::size_t i = 0; i < kTextPropertyCount; ++i) {
+    const TextProperty& property = kTextProperties[i];
+    const auto found = texts_.find(property.id);
+    if (found == texts_.end()) continue;
+    const std::int32_t id = property.id;
+    const std::vector<std::wstring> values = found->second;
+    const std::string verb = values.empty() ? "remove the " : "set the ";
+    edits.push_back({verb + property.key, [id, values](CTagkit& tag) {
+                       return tag.PutString(id, values);
+                     }});
+  }
+  if (date_) {
+    const double date = *date_;
+    edits.push_back({date == TAGKIT_NO_DATE ? "remove the release date" : "set the release date",
+                     [date](CTagkit& tag) {
+                       double value = date;
+                       return tag.PutDate(PROPID_RELEASE_DATE, value);
+                     }});
+  }
+  if (picture_ || remove_picture_) {
+    const std::vector<unsigned char> bytes = picture_ ? *picture_ : std::vector<unsigned char>();
+    const bool remove = remove_picture_;
+    edits.push_back({remove ? "remove the picture" : "set the picture",
+                     [bytes, mime, remove](CTagkit& tag) {
+                       CTagkit::PictureVector values;
+                       if (!remove) {
+                         boost::shared_ptr<CTagkit::CPicture> picture(new CTagkit::CPicture);
+                         const HRESULT hr = picture->SetAll(
+                             bytes.data(), static_cast<std::int32_t>(bytes.size()), mime);
+                         if (FAILED(hr)) return hr;
+                         values.push_back(picture);
+                       }
+                       return tag.PutBinary(PROPID_PICTURE, values);
+                     }});
+  }
+  if (music_id_ || remove_music_id_) {
+    const std::vector<unsigned char> bytes = music_id_ ? *music_id_ : std::vector<unsigned char>();
+    const bool remove = remove_music_id_;
+    edits.push_back({remove ? "remove the music identifier" : "set the music identifier",
+                     [bytes, remove](CTagkit& tag) {
+                       CTagkit::MusicIdVector values;
+                       if (!remove) {
+                         // An empty owner makes the library write its own.
+                         boost::shared_ptr<CTagkit::CMusicId> id(new CTagkit::CMusicId);
+                         const HRESULT hr =
+                             id->SetData(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+                         if (FAILED(hr)) return hr;
+                         values.push_back(id);
+                       }
+                       return tag.PutMusicId(values);
+                     }});
+  }
+  for (const auto& geob : geobs_) {
+    const std::int32_t id = geob.first;
+    const std::optional<std::vector<unsigned char>> bytes = geob.second;
+    const std::string name = id == PROPID_OBJECT_MTDID ? "MTDID" : "QZVLX";
+    edits.push_back({(bytes ? "set the object " : "remove the object ") + name,
+                     [id, bytes](CTagkit& tag) {
+                       CTagkit::GeobVector values;
+                       if (bytes) {
+                         // The library writes the kind's MIME type and description.
+                         boost::shared_ptr<CTagkit::CGeob> object(new CTagkit::CGeob);
+                         const HRESULT hr = object->SetData(
+                             bytes->data(), static_cast<std::int32_t>(bytes->size()));
+                         if (FAILED(hr)) return hr;
+                         values.push_back(object);
+                       }
+                       return tag.PutGeob(id, values);
+                     }});
+  }
+  if (edits.empty()) return Error("nothing to change");
+  if (files.empty()) return Error("no file given");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunSet(const std::vector<std::string>& args) {
+  SetParser parser;
+  const int status = parser.Parse(args);
+  if (status == kHelpShown) return kExitOk;
+  if (status != kExitOk) return status;
+
+  int result = kExitOk;
+  Progress progress(parser.files.size());
+  for (std::size_t i = 0; i < parser.files.size(); ++i) {
+    const std::string& file = parser.files[i];
+    progress.Step(i, file);
+    Failure failure{file, S_OK, ""};
+    failure.code = ApplyEdits(file, parser.edits, failure.what);
+    if (FAILED(failure.code)) {
+      ReportFailure(failure, &progress);
+      result = kExitFailed;
+    }
+  }
+  return result;
+}
+
+}  // namespace tagkit_cli
