@@ -57,12 +57,14 @@ HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
   tlx_id3_v2_frame_header header;
   std::memset(&header, 0, sizeof(header));
   if (tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header) != TLX_ID3_OK) return E_FAIL;
+  std::uint32_t limit = 0;
+  if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
   // One spare byte keeps the allocation non-empty for a frame without data.
-  unsigned char* buffer = new (std::nothrow) unsigned char[header.size + 1u];
+  unsigned char* buffer = new (std::nothrow) unsigned char[std::size_t(limit) + 1];
   if (buffer == nullptr) return E_OUTOFMEMORY;
-  std::memset(buffer, 0, header.size + 1u);
+  std::memset(buffer, 0, std::size_t(limit) + 1);
   data.reset(buffer);
-  std::uint32_t delivered = header.size;
+  std::uint32_t delivered = limit;
   if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, buffer) != TLX_ID3_OK) {
     return E_FAIL;
   }
@@ -152,10 +154,13 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
     if (tlx_id3_v2_get_frame_header(Context(), frameId, index, &header) != TLX_ID3_OK) {
       return E_FAIL;
     }
-    boost::shared_array<unsigned char> buffer(new (std::nothrow) unsigned char[header.size + 1u]);
+    std::uint32_t limit = 0;
+    if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
+    boost::shared_array<unsigned char> buffer(
+        new (std::nothrow) unsigned char[std::size_t(limit) + 1]);
     if (!buffer) return E_OUTOFMEMORY;
-    std::memset(buffer.get(), 0, header.size + 1u);
-    std::uint32_t delivered = header.size;
+    std::memset(buffer.get(), 0, std::size_t(limit) + 1);
+    std::uint32_t delivered = limit;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
         TLX_ID3_OK) {
       return E_FAIL;
