@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs the whole test suite under valgrind's memcheck: a plain debug build in
+# build/valgrind (no sanitizers, which do not mix with valgrind), every test
+# executable started through valgrind. Any memory error or leak fails the
+# test that caused it. Extra arguments go to ctest (for example -R id3_).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+source scripts/deps.sh
+install_deps
+if ! command -v valgrind >/dev/null; then
+  echo "installing: valgrind"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq valgrind
+fi
+
+build=build/valgrind
+# CMake starts every test (and the listing of a test executable's tests)
+# through the emulator named here.
+memcheck="valgrind;--tool=memcheck;--error-exitcode=99;--leak-check=full"
+memcheck+=";--errors-for-leak-kinds=definite,indirect;--show-leak-kinds=definite,indirect"
+memcheck+=";--track-fds=no;--quiet"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DTAGKIT_FAULT_INJECTION=ON \
+  "-DCMAKE_CROSSCOMPILING_EMULATOR=$memcheck" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" -j "$(nproc)" --output-on-failure --timeout 1500 "$@"
