@@ -119,10 +119,9 @@ extern "C" int TagkitFuzzClassWrite(const std::uint8_t* data, std::size_t size) 
     if (output != input) Fail(kTarget, "a failed Close changed the file");
     return 0;
   }
-  if (output == input) {
-    if (title_written || picture_written) Fail(kTarget, "Close succeeded but wrote nothing");
-    return 0;
-  }
+  // Without a change that took, Close may still have committed a
+  // transaction that a failed setter opened.
+  if (!title_written && !picture_written && output == input) return 0;
   CheckAudio(input, output);
   CheckReadBack(path, title_written, picture_written);
   return 0;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -158,6 +159,8 @@ struct Case {
   Bytes file;
   std::uint32_t frame_id;  // the frame whose data the engine streams
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 std::vector<Case> Cases() {
   const Bytes audio = tagkit_test::Audio(4000);
