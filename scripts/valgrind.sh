@@ -14,7 +14,7 @@ if [ "${1:-}" = "--memcheck" ]; then
   done
   exec valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
     --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
-    --quiet "$@"
+    --suppressions="$(dirname "$0")/valgrind.supp" --quiet "$@"
 fi
 
 set -euo pipefail
