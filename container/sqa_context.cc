@@ -11,8 +11,6 @@ namespace {
 
 const int32_t kFillChunk = 256;
 
-bool IsOpen(const tlx_sqa_context* ctx) { return ctx != nullptr && ctx->path != nullptr; }
-
 void Release(tlx_sqa_context* ctx) {
   tlx_sqa_free(ctx->path);
   tlx_sqa_free(ctx->backup_path);
@@ -28,13 +26,6 @@ int32_t SeekForRead(tlx_sqa_context* ctx, uint32_t offset) {
   int32_t pos = tlx_lseek(ctx->fd, static_cast<int32_t>(offset), 0);
   if (pos < 0) return -1;
   return static_cast<uint32_t>(pos) == offset ? 0 : 1;
-}
-
-// A new container file carries the container's magic, not "ID3".
-int32_t StampTagId(tlx_sqa_context* ctx) {
-  if (tlx_sqa_seek_content(ctx, 0, 0) != 0) return TLX_ID3_E_SEEK;
-  if (tlx_sqa_write_content(ctx, TLX_SQA_TAG_ID, 3) != 3) return TLX_ID3_E_WRITE;
-  return TLX_ID3_OK;
 }
 
 }  // namespace
@@ -107,6 +98,12 @@ int32_t tlx_sqa_write_content(tlx_sqa_context* ctx, const void* buffer, uint32_t
   return n;
 }
 
+int32_t tlx_sqa_stamp_tag_id(tlx_sqa_context* ctx) {
+  if (tlx_sqa_seek_content(ctx, 0, 0) != 0) return TLX_ID3_E_SEEK;
+  if (tlx_sqa_write_content(ctx, TLX_SQA_TAG_ID, 3) != 3) return TLX_ID3_E_WRITE;
+  return TLX_ID3_OK;
+}
+
 // ---- Creation and destruction --------------------------------------------
 
 int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_size,
@@ -154,13 +151,16 @@ int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_s
   }
   mode = tlx_sqa_conv_context_mode(mode);
 
+  // A file that this call creates is removed again when creation fails.
+  bool existed = mode == TLX_SQA_MODE_CREATE && tlx_stat_mode(ctx->path) != TLX_S_ERROR;
   int32_t rc = tlx_id3_create_context(ctx->path, mode, header, &ctx->id3);
   tlx_sqa_free(header);
   if (rc != TLX_ID3_OK) {
+    if (mode == TLX_SQA_MODE_CREATE && !existed) tlx_unlink(ctx->path);
     Release(ctx);
     return rc;
   }
-  // Undoes a creation that cannot be completed: a file made here goes too.
+  // Undoes a creation that cannot be completed, a file made here included.
   auto fail = [ctx, mode](int32_t code) {
     tlx_id3_destroy_context(&ctx->id3);
     if (mode == TLX_SQA_MODE_CREATE) tlx_unlink(ctx->path);
@@ -175,7 +175,8 @@ int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_s
   ctx->fd = ctx->id3.fd;
 
   if (mode == TLX_SQA_MODE_CREATE) {
-    rc = StampTagId(ctx);
+    // The engine writes "ID3"; a container file carries its own magic.
+    rc = tlx_sqa_stamp_tag_id(ctx);
     if (rc != TLX_ID3_OK) return fail(rc);
   }
   if (mode == TLX_SQA_MODE_READ) {
@@ -191,13 +192,9 @@ int32_t tlx_sqa_create_context(const wchar_t* path, int32_t mode, uint32_t tag_s
 
 int32_t tlx_sqa_destroy_context(tlx_sqa_context* ctx) {
   tlx_sqa_trace("tlx_sqa_destroy_context() enter");
-  if (!IsOpen(ctx)) {
+  if (!tlx_sqa_is_open(ctx)) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", "tlx_sqa_destroy_context");
     return TLX_ID3_E_PARAM;
-  }
-  // An open edit is dropped: its frame list goes with the context.
-  if (ctx->id3.work != nullptr && ctx->id3.state != TLX_ID3_STATE_IDLE) {
-    tlx_id3_v2_reset_work(&ctx->id3);
   }
   int32_t rc = tlx_id3_destroy_context(&ctx->id3);
   Release(ctx);
@@ -210,7 +207,7 @@ int32_t tlx_sqa_destroy_context(tlx_sqa_context* ctx) {
 
 int32_t tlx_sqa_get_tag_size(tlx_sqa_context* ctx, uint32_t* size) {
   tlx_sqa_trace("tlx_sqa_get_tag_size() enter");
-  if (!IsOpen(ctx) || size == nullptr) {
+  if (!tlx_sqa_is_open(ctx) || size == nullptr) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", "tlx_sqa_get_tag_size");
     return TLX_ID3_E_PARAM;
   }
@@ -229,7 +226,7 @@ int32_t tlx_sqa_get_tag_size(tlx_sqa_context* ctx, uint32_t* size) {
 
 int32_t tlx_sqa_get_padding_size(tlx_sqa_context* ctx, uint32_t* size) {
   tlx_sqa_trace("tlx_sqa_get_padding_size() enter");
-  if (!IsOpen(ctx) || size == nullptr) {
+  if (!tlx_sqa_is_open(ctx) || size == nullptr) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", "tlx_sqa_get_padding_size");
     return TLX_ID3_E_PARAM;
   }
@@ -244,7 +241,7 @@ int32_t tlx_sqa_get_codec_data_header_size(tlx_sqa_context* ctx, uint32_t offset
                                            uint32_t* size) {
   static const char kName[] = "tlx_sqa_get_codec_data_header_size";
   tlx_sqa_trace("tlx_sqa_get_codec_data_header_size() enter");
-  if (!IsOpen(ctx) || size == nullptr || ctx->content_kind != 0) {
+  if (!tlx_sqa_is_open(ctx) || size == nullptr || ctx->content_kind != 0) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
@@ -272,7 +269,7 @@ int32_t tlx_sqa_get_codec_data_header_size(tlx_sqa_context* ctx, uint32_t offset
 int32_t tlx_sqa_get_codec_data_header(tlx_sqa_context* ctx,
                                       tlx_sqa_codec_data_header* header) {
   tlx_sqa_trace("tlx_sqa_get_codec_data_header() enter");
-  if (!IsOpen(ctx) || header == nullptr || ctx->content_kind != 0) {
+  if (!tlx_sqa_is_open(ctx) || header == nullptr || ctx->content_kind != 0) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", "tlx_sqa_get_codec_data_header");
     return TLX_ID3_E_PARAM;
   }
@@ -299,7 +296,7 @@ int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
                                       const tlx_sqa_codec_data_header* header) {
   static const char kName[] = "tlx_sqa_set_codec_data_header";
   tlx_sqa_trace("tlx_sqa_set_codec_data_header() enter");
-  if (!IsOpen(ctx) || header == nullptr) {
+  if (!tlx_sqa_is_open(ctx) || header == nullptr) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
@@ -335,7 +332,7 @@ int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup_path,
   }
   // The recovery replaces the file, so a context on it lets go of its handle
   // for the time being and then opens the file that results.
-  bool reopen = IsOpen(ctx) && ctx->id3.fd != TLX_INVALID_HANDLE;
+  bool reopen = tlx_sqa_is_open(ctx) && ctx->id3.fd != TLX_INVALID_HANDLE;
   if (reopen) {
     if (ctx->state != TLX_SQA_STATE_IDLE || ctx->id3.state != TLX_ID3_STATE_IDLE) {
       tlx_sqa_trace_error("in %s() transaction is invalid.", kName);

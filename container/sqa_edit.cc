@@ -10,8 +10,6 @@ namespace {
 const uint32_t kSpareLimit = 768;
 const uint32_t kTagGranule = 512;
 
-bool IsOpen(const tlx_sqa_context* ctx) { return ctx != nullptr && ctx->path != nullptr; }
-
 // True only for an existing regular file: the type query's low 16 bits are
 // negative for nothing else.
 bool RegularFileExists(const wchar_t* path) {
@@ -50,11 +48,13 @@ extern "C" {
 int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
   static const char kName[] = "tlx_sqa_edit_begin";
   tlx_sqa_trace("tlx_sqa_edit_begin() enter");
-  if (!IsOpen(ctx)) {
+  if (!tlx_sqa_is_open(ctx)) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
-  if (ctx->state != TLX_SQA_STATE_IDLE) {
+  // The engine context must be idle too: a transaction opened on it directly
+  // is not this layer's to take over.
+  if (ctx->state != TLX_SQA_STATE_IDLE || ctx->id3.state != TLX_ID3_STATE_IDLE) {
     tlx_sqa_trace_error("in %s() transaction is invalid.", kName);
     return TLX_ID3_E_STATE;
   }
@@ -76,6 +76,8 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
   int32_t rc = tlx_sqa_get_tag_size(ctx, &tag_size);
   if (rc != TLX_ID3_OK) return rc;
   ctx->old_tag_size = tag_size >= TLX_ID3_HEADER_SIZE ? tag_size - TLX_ID3_HEADER_SIZE : 0;
+  tlx_sqa_codec_data_header scratch;
+  ctx->untagged = tag_size == 0 && tlx_sqa_get_codec_data_header(ctx, &scratch) == TLX_ID3_OK;
   rc = tlx_id3_v2_edit_begin(&ctx->id3);
   if (rc != TLX_ID3_OK) {
     // A half-begun engine transaction would block every later edit.
@@ -90,7 +92,7 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
 int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   static const char kName[] = "tlx_sqa_edit_end";
   tlx_sqa_trace("tlx_sqa_edit_end() enter");
-  if (!IsOpen(ctx)) {
+  if (!tlx_sqa_is_open(ctx)) {
     tlx_sqa_trace_error("in %s() parameter is invalid.", kName);
     return TLX_ID3_E_PARAM;
   }
@@ -100,8 +102,10 @@ int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   }
   int32_t rc = tlx_id3_v2_edit_end(&ctx->id3);
   if (rc != TLX_ID3_OK) {
-    // The engine keeps its frame list, so the caller may end the edit again.
+    // The engine keeps its frame list, so the caller may end the edit again;
+    // without one there is nothing left to end.
     ReopenIfClosed(ctx);
+    if (ctx->id3.state != TLX_ID3_STATE_EDITING) ctx->state = TLX_SQA_STATE_IDLE;
     return rc;
   }
   // The frames are committed; a failed re-padding leaves a valid file with the
@@ -109,6 +113,9 @@ int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx) {
   rc = Repad(ctx);
   if (ctx->id3.state != TLX_ID3_STATE_IDLE) tlx_id3_v2_reset_work(&ctx->id3);
   ReopenIfClosed(ctx);
+  // The engine gives a file without tag an "ID3" one; a container file gets
+  // its own magic. Both read alike, so the file is valid before and after.
+  if (rc == TLX_ID3_OK && ctx->untagged) rc = tlx_sqa_stamp_tag_id(ctx);
   ctx->state = TLX_SQA_STATE_IDLE;
   if (rc == TLX_ID3_OK) tlx_sqa_trace("tlx_sqa_edit_end() exit");
   return rc;

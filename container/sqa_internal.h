@@ -3,6 +3,7 @@
 #ifndef TAGKIT_CONTAINER_SQA_INTERNAL_H_
 #define TAGKIT_CONTAINER_SQA_INTERNAL_H_
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "tlx_sqa.h"
@@ -24,6 +25,15 @@ static inline void tlx_sqa_trace_error_value(const char* format, const char* fun
   (void)function;
   (void)value;
 }
+
+/* True for a context that tlx_sqa_create_context filled and that was not
+ * destroyed since. */
+static inline int tlx_sqa_is_open(const tlx_sqa_context* ctx) {
+  return ctx != NULL && ctx->path != NULL;
+}
+
+/* Writes the container's tag magic over the first bytes of the file. */
+int32_t tlx_sqa_stamp_tag_id(tlx_sqa_context* ctx);
 
 /* Modes 0, 1 and 2 stay; anything else becomes 0 (read only). */
 int32_t tlx_sqa_conv_context_mode(int32_t mode);

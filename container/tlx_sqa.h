@@ -52,6 +52,7 @@ typedef struct tlx_sqa_context {
   int32_t state;        /* TLX_SQA_STATE_IDLE or TLX_SQA_STATE_EDITING */
   tlx_id3_context id3;  /* engine context on the same file, magic "kq7" */
   wchar_t* backup_path; /* layer-owned copy, or null: edits take no backup */
+  int32_t untagged;      /* the current edit began on a container file without tag */
   uint32_t old_tag_size; /* tag size field when the current edit began */
 } tlx_sqa_context;
 
@@ -104,9 +105,12 @@ TLX_API int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
                                               const tlx_sqa_codec_data_header* header);
 
 /* Rebuilds the file at path from the tag kept in backup_path and the file's
- * current audio, then deletes the backup. ctx may be null; when it is an idle
- * context, its file is closed for the recovery and opened again afterwards,
- * so that the context sees the recovered file. */
+ * current audio, then deletes the backup; the file is either recovered whole
+ * or left as it was, and the backup goes only after a recovery. ctx may be
+ * null; when it is an idle context, its file is closed for the recovery and
+ * opened again afterwards, so that the context sees the recovered file (1
+ * when that open fails: ctx->fd is then -1 and the context only fit to be
+ * destroyed). */
 TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup_path,
                                       tlx_sqa_context* ctx);
 
@@ -115,7 +119,10 @@ TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup
 TLX_API int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx);
 /* Commits the engine's transaction and re-pads the tag: a tag that has to
  * grow, or that would keep more than 768 spare bytes, is padded to the next
- * multiple of 512 bytes. */
+ * multiple of 512 bytes. When the commit fails the edit stays open and may be
+ * ended again; once the frames are committed the edit is over, even when the
+ * re-padding then fails (the file keeps the commit's padding). A container
+ * file that had no tag gets one with the "kq7" magic. */
 TLX_API int32_t tlx_sqa_edit_end(tlx_sqa_context* ctx);
 
 #ifdef __cplusplus

@@ -10,9 +10,8 @@ namespace {
 const char kParamInvalid[] = "in %s() parameter is invalid.";
 
 void Release(tlx_id3_context* ctx) {
-  // An open transaction is dropped with the context: its frame list, the
-  // copies of new frame data and the extended header go with the work area.
-  tlx_id3_v2_reset_work(ctx);
+  // An open transaction is dropped with the context: its list goes too.
+  if (ctx->work != nullptr) tlx_id3_v2_reset_work(ctx);
   tlx_sqa_free(ctx->path);
   tlx_sqa_free(ctx->allow_tag_id);
   tlx_sqa_free(ctx->work);

@@ -116,9 +116,17 @@ void Layout(tlx_id3_work* work) {
 }
 
 // Copies a stored frame, de-unsynchronised, from the content to the output.
+// *content_at is the content offset the content is positioned at (or
+// UINT32_MAX): stored frames that follow each other in the stored tag are
+// read on without repositioning, which in an unsynchronised tag would mean
+// reading from the start of the file again.
 int32_t CopyStoredFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry,
-                        int32_t unsync) {
-  if (tlx_id3_seek_content_unsync(ctx, entry->offset, 0, unsync) < 0) return TLX_ID3_E_SEEK;
+                        int32_t unsync, uint32_t* content_at) {
+  if (*content_at != entry->offset &&
+      tlx_id3_seek_content_unsync(ctx, entry->offset, 0, unsync) < 0) {
+    return TLX_ID3_E_SEEK;
+  }
+  *content_at = UINT32_MAX;
   int32_t position = SeekOutput(ctx, (int32_t)entry->new_offset);
   if (position == -3) return TLX_ID3_E_WRITE;
   if (position < 0) return TLX_ID3_E_SEEK;
@@ -131,6 +139,7 @@ int32_t CopyStoredFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry,
     if (WriteOutput(ctx, chunk, n) != (int32_t)n) return TLX_ID3_E_WRITE;
     done += n;
   }
+  *content_at = entry->offset + entry->length;
   return TLX_ID3_OK;
 }
 
@@ -209,10 +218,11 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
     if (rc != TLX_ID3_OK) return rc;
   }
 
+  uint32_t content_at = UINT32_MAX;
   for (tlx_list* node = tlx_list_first(work->frame_list); node != nullptr; node = node->next) {
     const tlx_id3_frame_entry* entry = static_cast<const tlx_id3_frame_entry*>(node->data);
     if (entry->offset != 0 && entry->data == nullptr) {
-      rc = CopyStoredFrame(ctx, entry, r->unsync);
+      rc = CopyStoredFrame(ctx, entry, r->unsync, &content_at);
     } else {
       rc = WriteNewFrame(ctx, entry);
     }

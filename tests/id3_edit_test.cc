@@ -10,7 +10,9 @@
 
 #include "rewrite_support.h"
 #include "test_support.h"
+#include "id3_internal.h"
 #include "tlx_id3.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
@@ -233,6 +235,30 @@ TEST_F(EditTest, EditingAFileWithoutTagCreatesAnId3v23Tag) {
   ASSERT_EQ(0, tlx_id3_v2_edit_end(ctx.get()));
   EXPECT_EQ(Rewritten(3, 0, {}, old_file), ReadFile(path));
 }
+
+#if defined(TLX_FAULT_INJECTION)
+TEST_F(EditTest, BeginThatCannotListTheTagOpensNoTransaction) {
+  // A read failing while the frames are listed: a partial list would drop
+  // the unlisted frames at the commit, so no transaction stays open.
+  const Bytes file = Concat({StoredTag(), Audio(100)});
+  std::string path = Put(file);
+  Context ctx;
+  ASSERT_EQ(0, ctx.Open(path));
+  // The last read of a clean begin belongs to the frame list.
+  tlx_fault_reset();
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(ctx.get()));
+  uint32_t reads = tlx_fault_calls(TLX_FAULT_READ);
+  tlx_id3_v2_reset_work(ctx.get());
+  ASSERT_GT(reads, 2u);
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_READ, reads);
+  EXPECT_EQ(TLX_ID3_E_READ, tlx_id3_v2_edit_begin(ctx.get()));
+  tlx_fault_reset();
+  EXPECT_EQ(TLX_ID3_STATE_IDLE, ctx->state);
+  EXPECT_EQ(TLX_ID3_E_STATE, tlx_id3_v2_edit_end(ctx.get()));
+  EXPECT_EQ(file, ReadFile(path));
+}
+#endif
 
 // ---- Streaming one frame in pieces --------------------------------------
 

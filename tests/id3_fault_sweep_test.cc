@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -82,6 +83,7 @@ class FaultSweepTest : public ::testing::Test {
       }
     }
     EXPECT_GT(total, 5);
+    RecordProperty("injected_failures", total);
   }
 
   TempDir dir_;
@@ -149,6 +151,46 @@ TEST_F(FaultSweepTest, CommitThenRetryOnTheSameContext) {
            return rc;
          },
          [&](int32_t) { EXPECT_EQ(expected, ReadFile(audio_path_)); }});
+}
+
+TEST_F(FaultSweepTest, StreamedFrame) {
+  // The streamed frame's data reaches the rewritten file after the replace,
+  // so a failure while streaming leaves the new layout with the data area
+  // partly written; before that the file is the old one.
+  const Bytes data = Audio(9000);
+  const Bytes stored = Concat({Frame23("TIT2", Bytes(300, 't')), Frame23("TPE1", Bytes(5000, 'p'))});
+  const Bytes expected = Rewritten(3, 0, Concat({stored, Frame23("APIC", data)}), kAudio);
+  const size_t data_at = 10 + stored.size() + 10;
+  Sweep({[&] { WriteFile(audio_path_, kOldFile); },
+         [&]() -> int32_t {
+           Context ctx;
+           int32_t rc = ctx.Open(audio_path_);
+           tlx_id3_v2_frame_header record = FrameRecord("APIC", static_cast<uint32_t>(data.size()));
+           if (rc == 0) rc = tlx_id3_v2_edit_frame_init(ctx.get(), &record, TLX_ID3_PLACE_APPEND, 0);
+           for (size_t at = 0; rc == 0 && at < data.size(); at += 3000) {
+             rc = tlx_id3_v2_edit_frame_progress(ctx.get(), 3000, data.data() + at);
+           }
+           if (rc == 0) rc = tlx_id3_v2_edit_frame_fin(ctx.get());
+           int32_t closed = ctx.Close();
+           return rc != 0 ? rc : closed;
+         },
+         [&](int32_t rc) {
+           Bytes got = ReadFile(audio_path_);
+           if (rc == 0) {
+             EXPECT_EQ(expected, got);
+           }
+           if (got == kOldFile) return;
+           ASSERT_EQ(expected.size(), got.size());
+           EXPECT_TRUE(std::equal(got.begin(), got.begin() + data_at, expected.begin()));
+           EXPECT_TRUE(std::equal(got.begin() + data_at + data.size(), got.end(),
+                                  expected.begin() + data_at + data.size()));
+           for (size_t i = 0; i < data.size(); ++i) {
+             if (got[data_at + i] != data[i] && got[data_at + i] != 0) {
+               ADD_FAILURE() << "foreign byte in the streamed frame at " << i;
+               break;
+             }
+           }
+         }});
 }
 
 TEST_F(FaultSweepTest, PaddingAdjustment) {

@@ -12,6 +12,7 @@
 #include "rewrite_support.h"
 #include "test_support.h"
 #include "tlx_id3.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
@@ -330,6 +331,48 @@ TEST_F(RewriteTest, RewrittenFileStaysLockedAndUsable) {
   ASSERT_EQ(0, ctx.Close());
   EXPECT_EQ(0, second.Open(path));
 }
+
+#if defined(TLX_FAULT_INJECTION)
+// A failed replace must not leave the context without its file: a failed
+// rename reopens (and locks) the old file, and the transaction can be tried
+// again; a failed reopen after the move ends the transaction and says so.
+TEST_F(RewriteTest, FailedReplaceKeepsTheContextUsable) {
+  const Bytes audio = Audio(2000);
+  const Bytes original = Concat({Id3v2Tag(3, 0, Concat({kTit2, Bytes(10, 0)})), audio});
+  const Bytes expected = Rewritten(3, 0, {}, audio);
+  std::string path = Put(original);
+  Context ctx;
+  ASSERT_EQ(0, ctx.Open(path));
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(ctx.get()));
+  ASSERT_EQ(0, tlx_id3_v2_remove_frame(ctx.get(), FrameId("TIT2"), 0));
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_RENAME, 1);
+  EXPECT_EQ(TLX_ID3_E_SYSTEM, tlx_id3_v2_edit_end(ctx.get()));
+  tlx_fault_reset();
+  EXPECT_EQ(original, ReadFile(path));
+  EXPECT_TRUE(ListDir(tmp_).empty());
+  EXPECT_EQ(TLX_ID3_STATE_EDITING, ctx->state);
+  EXPECT_NE(TLX_INVALID_HANDLE, ctx->fd);
+  Context second;
+  EXPECT_EQ(TLX_ID3_E_OPEN, second.Open(path));  // still locked
+  ASSERT_EQ(0, tlx_id3_v2_edit_end(ctx.get()));
+  EXPECT_EQ(expected, ReadFile(path));
+
+  // The reopen after the move fails: the new file is in place, the
+  // transaction is over, and the context reports its lost handle on close.
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(ctx.get()));
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_OPEN, 2);  // the temporary file, then the reopen
+  EXPECT_EQ(TLX_ID3_E_OPEN, tlx_id3_v2_edit_end(ctx.get()));
+  tlx_fault_reset();
+  EXPECT_EQ(expected, ReadFile(path));
+  EXPECT_EQ(TLX_ID3_STATE_IDLE, ctx->state);
+  EXPECT_EQ(TLX_INVALID_HANDLE, ctx->fd);
+  EXPECT_TRUE(ListDir(tmp_).empty());
+  EXPECT_EQ(TLX_ID3_E_CLOSE, ctx.Close());
+  EXPECT_EQ(0, second.Open(path));
+}
+#endif
 
 }  // namespace
 }  // namespace tagkit_test

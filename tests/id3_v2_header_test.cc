@@ -2,6 +2,8 @@
 // frame list, on well-formed and on damaged tags.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "engine_file.h"
 
 namespace tagkit_test {
@@ -187,26 +189,27 @@ TEST(Id3V2FrameIndex, DamagedTags) {
     Bytes bytes;
     int32_t total_rc;
     uint32_t total;
+    uint32_t padding;  // declared tag end less the end of the frames, never below 0
   } cases[] = {
       {"tag larger than file",
-       Concat({Text("ID3"), {3, 0, 0}, SyncSafe(100000), Frame23("TIT2", Text("abc"))}), 0, 1},
+       Concat({Text("ID3"), {3, 0, 0}, SyncSafe(100000), Frame23("TIT2", Text("abc"))}), 0, 1, 99987},
       {"frame past tag", Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")),
                                                 Text("TPE1"), Be32(0xFFFFFFFF), {0, 0}})),
-       0, 2},
+       0, 2, 0},
       {"zero-size frames", Id3v2Tag(3, 0, Concat({Frame23("TIT2", {}), Frame23("TPE1", {}),
                                                   Frame23("TALB", {})})),
-       0, 3},
+       0, 3, 0},
       {"tag ends inside frame header",
-       Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")), Text(std::string("TPE1\0\0", 6))})), 0, 1},
+       Id3v2Tag(3, 0, Concat({Frame23("TIT2", Text("abc")), Text(std::string("TPE1\0\0", 6))})), 0, 1, 6},
       {"file ends inside frame header",
        Concat({Text("ID3"), {3, 0, 0}, SyncSafe(50), Frame23("TIT2", Text("abc")), Text("TPE1")}),
-       0, 1},
+       0, 1, 37},
       {"all-0xFF size", Concat({Text("ID3"), {3, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, Zeros(64)}), 0,
-       0},
+       0, 0x0FFFFFFF},
       {"huge extended header",
-       Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(0xFFFFFFF0), Zeros(36)}), 0, 0},
+       Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(0xFFFFFFF0), Zeros(36)}), 0, 0, 0},
       {"short extended header", Concat({Text("ID3"), {3, 0, 0x40}, SyncSafe(40), Be32(6)}),
-       TLX_ID3_E_READ, 0},
+       TLX_ID3_E_READ, 0, 0},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -222,6 +225,7 @@ TEST(Id3V2FrameIndex, DamagedTags) {
     for (uint32_t i = 0; i < 5; ++i) tlx_id3_v2_get_frame_header_by_index(file.ctx(), i, &f);
     uint32_t padding = 0;
     tlx_id3_v2_get_padding_size(file.ctx(), &padding);
+    EXPECT_EQ(padding, c.padding);
     uint8_t buffer[64];
     uint32_t size = sizeof buffer;
     tlx_id3_v2_get_frame_data(file.ctx(), Id("TPE1"), 0, &size, buffer);
@@ -287,24 +291,47 @@ TEST(Id3V2FrameIndex, ChecksParametersAndState) {
 }
 
 #if defined(TLX_FAULT_INJECTION)
+// Every read and every positioning of each operation fails in turn: the
+// operation reports a code and leaves nothing allocated or streaming.
 TEST(Id3V2FrameIndex, FailedSystemCallsGiveCodes) {
-  EngineFile file(PaddedTag());
-  tlx_id3_v2_header h;
+  Bytes ext = Concat({Be32(6), {0, 0}, Be32(20)});
+  EngineFile file(Concat({Id3v2Tag(3, 0x40, Concat({ext, Frame23("TIT2", Text("abc"), 0, 0xA0),
+                                                   Frame23("TIT2", Text("de")), Zeros(20)})),
+                          Id3v1("t", "a", "b", "2000", "c", 1, 2)}));
+  tlx_id3_context* ctx = file.ctx();
   uint32_t n = 0;
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_SEEK, 1);
-  EXPECT_EQ(tlx_id3_v2_get_header(file.ctx(), &h), TLX_ID3_E_SEEK);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 1);
-  EXPECT_EQ(tlx_id3_v2_get_header(file.ctx(), &h), TLX_ID3_E_READ);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 2);  // the first frame header
-  EXPECT_EQ(tlx_id3_v2_get_frame_total_num(file.ctx(), &n), TLX_ID3_E_READ);
-  tlx_fault_reset();
-  tlx_fault_arm(TLX_FAULT_READ, 2);
-  EXPECT_EQ(tlx_id3_v2_get_padding_size(file.ctx(), &n), TLX_ID3_E_OPEN);
-  EXPECT_EQ(n, 0u);
-  EXPECT_EQ(file.ctx()->work->frames_end, 0u);
+  uint8_t buffer[16];
+  tlx_id3_v2_frame_header f;
+  tlx_id3_v2_extended_header e;
+  const std::function<int32_t()> ops[] = {
+      [&] { return tlx_id3_v2_get_frame_total_num(ctx, &n); },
+      [&] { return tlx_id3_v2_get_frame_header_by_index(ctx, 1, &f); },
+      [&] { return tlx_id3_v2_get_frame_header(ctx, Id("TIT2"), 1, &f); },
+      [&] { return tlx_id3_v2_get_extended_header(ctx, &e); },
+      [&] { return tlx_id3_v2_get_padding_size(ctx, &n); },
+      [&] { n = sizeof buffer; return tlx_id3_v2_get_frame_data(ctx, Id("TIT2"), 1, &n, buffer); },
+      [&] { return tlx_id3_v2_get_frame_data_offset(ctx, Id("TIT2"), 1, &n); },
+      [&] { return tlx_id3_v2_get_frame_data_init(ctx, Id("TIT2"), 1); },
+      [&] { return tlx_id3_v1_get_genre(ctx, &n); },
+  };
+  for (size_t op = 0; op < sizeof ops / sizeof ops[0]; ++op) {
+    for (tlx_fault_op kind : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+      tlx_fault_reset();
+      ASSERT_EQ(ops[op](), 0) << op;
+      tlx_id3_v2_get_frame_data_fin(ctx);
+      uint32_t calls = tlx_fault_calls(kind);
+      EXPECT_GT(calls, 0u);
+      for (uint32_t nth = 1; nth <= calls; ++nth) {
+        SCOPED_TRACE(testing::Message() << "op " << op << " kind " << kind << " call " << nth);
+        tlx_fault_reset();
+        tlx_fault_arm(kind, nth);
+        EXPECT_NE(ops[op](), 0);
+        EXPECT_TRUE(tlx_fault_fired());
+        EXPECT_EQ(ctx->state, TLX_ID3_STATE_IDLE);
+        EXPECT_EQ(ctx->work->frame_list, nullptr);
+      }
+    }
+  }
   tlx_fault_reset();
 }
 #endif

@@ -6,16 +6,14 @@
 
 #include "container_support.h"
 #include "sqa_internal.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
 
 const std::uint32_t kTit2 = TLX_ID3_FRAME_ID('T', 'I', 'T', '2');
-const std::uint32_t kPriv = TLX_ID3_FRAME_ID('P', 'R', 'I', 'V');
 
-Bytes TitleData(const std::string& title) { return Concat({{0}, Text(title)}); }
-
-const Bytes kOldFrames = Frame23("TIT2", TitleData("Old title"));  // 20 bytes
+const Bytes kOldFrames = Frame23("TIT2", TextData("Old title"));  // 20 bytes
 const Bytes kTail = Concat({CodecHeader(), Audio(5000)});
 
 class SqaEditTest : public ::testing::Test {
@@ -36,18 +34,10 @@ class SqaEditTest : public ::testing::Test {
                                         with_backup ? wbackup_.c_str() : nullptr, &ctx_));
   }
   void SetTitle(const std::string& title) {
-    Bytes data = TitleData(title);
-    tlx_id3_v2_frame_header frame = {};
-    frame.id = kTit2;
-    frame.size = static_cast<std::uint32_t>(data.size());
-    ASSERT_EQ(0, tlx_id3_v2_update_frame(&ctx_.id3, &frame, data.data(), 0));
+    ASSERT_EQ(0, PutFrame(&ctx_.id3, "TIT2", TextData(title), 0));
   }
   void AddPrivate(std::size_t size) {
-    Bytes data(size, 0x42);
-    tlx_id3_v2_frame_header frame = {};
-    frame.id = kPriv;
-    frame.size = static_cast<std::uint32_t>(size);
-    ASSERT_EQ(0, tlx_id3_v2_add_frame(&ctx_.id3, &frame, data.data()));
+    ASSERT_EQ(0, PutFrame(&ctx_.id3, "PRIV", Bytes(size, 0x42)));
   }
   std::string Title() {
     std::uint8_t buffer[64];
@@ -86,7 +76,7 @@ TEST_F(SqaEditTest, EngineEditBetweenBeginAndEndWithOneBackup) {
   // 20 bytes of frames: the old size 400 lies within 768 spare bytes, so the
   // rewrite's own padding (1024 - 30 % 16 = 1010 bytes) stays.
   Bytes edited = ReadFile(file_);
-  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", TitleData("New title")), 1010), kTail}), edited);
+  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", TextData("New title")), 1010), kTail}), edited);
   EXPECT_EQ("New title", Title());
   tlx_sqa_codec_data_header header;
   EXPECT_EQ(0, tlx_sqa_get_codec_data_header(&ctx_, &header));
@@ -115,6 +105,17 @@ TEST_F(SqaEditTest, WithoutBackupPathNoBackupIsTaken) {
   ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
   EXPECT_FALSE(FileExists(backup_));
   EXPECT_EQ("Changed", Title());
+}
+
+TEST_F(SqaEditTest, AContainerFileWithoutTagGetsAContainerTag) {
+  Open(kTail, false);
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  Bytes data = TextData("First");
+  ASSERT_EQ(0, PutFrame(&ctx_.id3, "TIT2", data));
+  ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
+  // The tag grew from nothing: padded to 512 bytes.
+  EXPECT_EQ(Concat({Kq7Tag(Frame23("TIT2", data), 486), kTail}), ReadFile(file_));
+  EXPECT_EQ("First", Title());
 }
 
 TEST_F(SqaEditTest, TagIsRepaddedWhenItGrowsOrKeepsTooMuchSpace) {
@@ -180,6 +181,13 @@ TEST_F(SqaEditTest, CallsOutOfOrderAreRefused) {
   Bytes original = Original();
   Open(original);
   EXPECT_EQ(11, tlx_sqa_edit_end(&ctx_));
+  // A transaction opened on the engine context directly is left alone.
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(&ctx_.id3));
+  EXPECT_EQ(11, tlx_sqa_edit_begin(&ctx_));
+  EXPECT_EQ(0, PutFrame(&ctx_.id3, "TIT2", TextData("Direct"), 0));
+  ASSERT_EQ(0, tlx_id3_v2_edit_end(&ctx_.id3));
+  EXPECT_EQ("Direct", Title());
+  original = ReadFile(file_);
   ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
   EXPECT_EQ(11, tlx_sqa_edit_begin(&ctx_));
   EXPECT_EQ(11, tlx_sqa_recover_id3v2(wfile_.c_str(), wbackup_.c_str(), &ctx_));
@@ -189,6 +197,34 @@ TEST_F(SqaEditTest, CallsOutOfOrderAreRefused) {
   EXPECT_EQ(original, ReadFile(file_));
   EXPECT_EQ(10, tlx_sqa_destroy_context(&ctx_));
 }
+
+#if defined(TLX_FAULT_INJECTION)
+TEST_F(SqaEditTest, AFailedEndCanBeRepeatedAndAFailedRepaddingEndsTheEdit) {
+  Bytes original = Original(2000);
+  Open(original, false);
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  AddPrivate(2970);
+  // The rewrite cannot replace the file: the edit stays open.
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_RENAME, 1);
+  EXPECT_EQ(-999, tlx_sqa_edit_end(&ctx_));
+  EXPECT_EQ(TLX_SQA_STATE_EDITING, ctx_.state);
+  EXPECT_EQ(original, ReadFile(file_));
+  // Ending again commits the frames, but re-padding them fails: the file
+  // holds the new tag with the rewrite's padding and the edit is over.
+  tlx_fault_reset();
+  tlx_fault_arm(TLX_FAULT_RENAME, 2);
+  EXPECT_EQ(-999, tlx_sqa_edit_end(&ctx_));
+  tlx_fault_reset();
+  EXPECT_EQ(TLX_SQA_STATE_IDLE, ctx_.state);
+  Bytes frames = Concat({kOldFrames, Frame23("PRIV", Bytes(2970, 0x42))});
+  EXPECT_EQ(Concat({Kq7Tag(frames, 1022), kTail}), ReadFile(file_));
+  // The next edit, even an empty one, brings the padding in line.
+  ASSERT_EQ(0, tlx_sqa_edit_begin(&ctx_));
+  ASSERT_EQ(0, tlx_sqa_edit_end(&ctx_));
+  EXPECT_EQ(Concat({Kq7Tag(frames, 62), kTail}), ReadFile(file_));
+}
+#endif
 
 TEST_F(SqaEditTest, AFailedBackupStopsTheEdit) {
   Bytes original = Original();
