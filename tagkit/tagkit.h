@@ -90,10 +90,13 @@ class TLX_API CTagkit {
   // even when the commit fails, and the failure is returned.
   HRESULT Close();
 
-  // Text properties (PROPID_TITLE ... PROPID_ARTIST_URL).
+  // Text properties (PROPID_TITLE ... PROPID_ARTIST_URL). E_TAG_NO_VALUE
+  // when absent; the vector is replaced only on success.
   HRESULT GetString(std::int32_t id, std::vector<std::wstring>& values);
-  // Writes the first string (every string for PROPID_ARTIST_URL); an empty
-  // vector deletes the property.
+  // Writes the first string (every non-empty string for PROPID_ARTIST_URL);
+  // an empty vector deletes the property. Setters refuse changes on an
+  // object opened read only (E_FAIL) and on a file whose ID3v2 tag has a
+  // version this library does not write, ID3v2.4 (here E_TAG_UNSUPPORTED).
   HRESULT PutString(std::int32_t id, const std::vector<std::wstring>& values);
 
   // PROPID_RELEASE_DATE; only the calendar date is stored.

@@ -27,6 +27,24 @@ std::string V1Field(std::string text) {
   return text;
 }
 
+// The longest leading part of text whose code-page form fits an ID3v1
+// field, so that a multi-byte character is never cut in two.
+std::string V1Text(const std::wstring& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t n = 1;
+    if (sizeof(wchar_t) == 2 && i + 1 < text.size() && text[i] >= 0xD800 && text[i] <= 0xDBFF &&
+        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      n = 2;  // a surrogate pair is one character
+    }
+    const std::string piece = WideToNarrow(text.substr(i, n));
+    if (out.size() + piece.size() > kV1TextWidth) break;
+    out += piece;
+    i += n;
+  }
+  return out;
+}
+
 }  // namespace
 
 HRESULT CTagkit::PutString(std::int32_t id, const std::vector<std::wstring>& values) {
@@ -49,6 +67,11 @@ HRESULT CTagkit::V2EditBegin() {
   // A file opened for reading is shared with other readers and must not be
   // rewritten behind their backs.
   if (!m_isOpen || Context()->mode != TLX_ID3_MODE_WRITE) return E_FAIL;
+  // A tag of another version (ID3v2.4) is read as absent; writing would put
+  // a second tag in front of it, so such files are not edited at all.
+  tlx_id3_v2_header header;
+  std::memset(&header, 0, sizeof(header));
+  if (tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED) return E_TAG_UNSUPPORTED;
   if (tlx_id3_v2_edit_begin(Context()) != TLX_ID3_OK) return E_FAIL;
   m_isEditing = true;
   return S_OK;
@@ -101,7 +124,7 @@ HRESULT CTagkit::SetUrlV2(std::int32_t id, const std::vector<std::wstring>& valu
 }
 
 HRESULT CTagkit::SetV1(std::int32_t id, const std::vector<std::wstring>& values) {
-  const std::string text = values.empty() ? std::string() : WideToNarrow(values[0]);
+  const std::string text = values.empty() ? std::string() : V1Text(values[0]);
   switch (id) {
     case PROPID_TRACK:
       m_v1Track = static_cast<std::uint8_t>(std::strtol(text.c_str(), nullptr, 10) & 0xFF);
@@ -158,15 +181,31 @@ HRESULT CTagkit::Update() {
   if (FAILED(hr)) return hr;
   if (m_v2Version == TLX_ID3_V23) {
     // The extended header's padding size and CRC would no longer match the
-    // rewritten tag.
-    const std::int32_t rc = tlx_id3_v2_remove_extended_header(Context());
-    if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+    // rewritten tag. A file without a complete tag header (empty, or shorter
+    // than one) has none to remove.
+    tlx_id3_v2_header header;
+    std::memset(&header, 0, sizeof(header));
+    if (tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_OK) {
+      const std::int32_t rc = tlx_id3_v2_remove_extended_header(Context());
+      if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+    }
   }
   // The title frame is written last and the ID3v1 title follows it, so that
-  // both tags agree on the title after every commit.
+  // both tags agree on the title after every commit. A stored title frame
+  // that cannot be decoded (UTF-8, say) is left alone unless the caller put
+  // a title: rewriting it from what could be read would lose it.
+  bool keepStoredTitle = false;
+  std::uint32_t titleId = 0;
+  if (!m_v1TitlePending && SUCCEEDED(ToFrameId(PROPID_TITLE, titleId))) {
+    std::wstring stored;
+    const HRESULT read = GetV2Data2(titleId, stored);
+    keepStoredTitle = FAILED(read) && read != E_TAG_NO_VALUE;
+  }
   std::vector<std::wstring> title;
   hr = GetString(PROPID_TITLE, title);
-  if (hr == E_TAG_NO_VALUE) {
+  if (keepStoredTitle) {
+    // nothing to rewrite
+  } else if (hr == E_TAG_NO_VALUE) {
     if (FAILED(PutString(PROPID_TITLE, std::vector<std::wstring>(1)))) return E_FAIL;
   } else if (FAILED(hr)) {
     return E_FAIL;

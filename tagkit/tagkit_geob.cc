@@ -35,7 +35,14 @@ HRESULT CTagkit::PutGeob(std::int32_t id, const GeobVector& values) {
   // Refused here rather than at the commit, where an unknown identifier or a
   // null object would make Close fail and drop every other change.
   if (!IsGeobProperty(id)) return E_TAG_UNSUPPORTED;
-  if (!values.empty() && !values[0]) return E_POINTER;
+  if (!values.empty()) {
+    if (!values[0]) return E_POINTER;
+    // Description and MIME type written at the commit are at most 17 bytes.
+    if (static_cast<std::int64_t>(values[0]->GetDataSize()) + 4 + 9 + 17 >
+        static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+      return E_INVALIDARG;
+    }
+  }
   HRESULT hr = V2EditBegin();
   if (FAILED(hr)) return hr;
   m_geobs.erase(id);
@@ -57,11 +64,20 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
   hr = GetDescriptionFromId(id, expected);
   if (FAILED(hr)) return hr;
 
+  // No frame is larger than its tag: a bigger size is damage, not a reason
+  // to allocate gigabytes.
+  tlx_id3_v2_header tagHeader = {};
+  if (tlx_id3_v2_get_header(Context(), &tagHeader) != TLX_ID3_OK) return E_FAIL;
+  const std::uint32_t tagSize = tagHeader.size > 0 ? static_cast<std::uint32_t>(tagHeader.size) : 0;
+
   HRESULT parseFailure = S_FALSE;
   for (std::uint32_t i = 0; i < count; ++i) {
     tlx_id3_v2_frame_header header = {};
     if (tlx_id3_v2_get_frame_header(Context(), frameId, i, &header) != TLX_ID3_OK) return E_FAIL;
-    if (header.size > 0x7FFFFFFFu) return E_FAIL;
+    if (header.size > tagSize) {
+      parseFailure = E_FAIL;
+      continue;
+    }
     std::uint32_t size = 0;
     if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, size))) return E_FAIL;
     boost::shared_array<unsigned char> payload(

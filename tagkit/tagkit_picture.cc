@@ -57,8 +57,15 @@ HRESULT CTagkit::GetBinary(std::int32_t id, PictureVector& values) {
 HRESULT CTagkit::PutBinary(std::int32_t id, const PictureVector& values) {
   if (!m_isOpen) return E_UNEXPECTED;
   if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
-  // A null picture is refused before anything changes.
-  if (!values.empty() && !values[0]) return E_POINTER;
+  // A picture that cannot be written is refused before anything changes.
+  if (!values.empty()) {
+    if (!values[0]) return E_POINTER;
+    if (static_cast<std::int64_t>(values[0]->Size()) + 6 +
+            static_cast<std::int64_t>(values[0]->Mime().size()) >
+        static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+      return E_INVALIDARG;
+    }
+  }
   if (FAILED(V2EditBegin())) return E_FAIL;
   HRESULT hr = DeleteFrame(id);
   if (FAILED(hr)) return hr;

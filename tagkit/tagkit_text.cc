@@ -14,6 +14,21 @@ namespace {
 // the engine's in/out size convention.
 constexpr std::uint32_t kV1FieldRoom = 32;
 
+// A damaged frame header may claim any size up to 4 GB; a frame larger than
+// its whole tag is refused before anything is allocated for it.
+bool FitsInTag(tlx_id3_context* ctx, std::uint32_t frameSize) {
+  tlx_id3_v2_header tag;
+  std::memset(&tag, 0, sizeof(tag));
+  if (tlx_id3_v2_get_header(ctx, &tag) != TLX_ID3_OK) return false;
+  return tag.size >= 0 && frameSize <= static_cast<std::uint32_t>(tag.size);
+}
+
+// A buffer for size bytes of frame data; never empty, so that a frame
+// without data still has a valid address to be read into.
+boost::shared_array<unsigned char> FrameBuffer(std::uint32_t size) {
+  return boost::shared_array<unsigned char>(new (std::nothrow) unsigned char[size + 1u]);
+}
+
 }  // namespace
 
 HRESULT CTagkit::GetString(std::int32_t id, std::vector<std::wstring>& values) {
@@ -57,15 +72,13 @@ HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
   tlx_id3_v2_frame_header header;
   std::memset(&header, 0, sizeof(header));
   if (tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header) != TLX_ID3_OK) return E_FAIL;
+  if (!FitsInTag(Context(), header.size)) return E_FAIL;
   std::uint32_t limit = 0;
   if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-  // One spare byte keeps the allocation non-empty for a frame without data.
-  unsigned char* buffer = new (std::nothrow) unsigned char[std::size_t(limit) + 1];
-  if (buffer == nullptr) return E_OUTOFMEMORY;
-  std::memset(buffer, 0, std::size_t(limit) + 1);
-  data.reset(buffer);
+  data = FrameBuffer(limit);
+  if (!data) return E_OUTOFMEMORY;
   std::uint32_t delivered = limit;
-  if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, buffer) != TLX_ID3_OK) {
+  if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, data.get()) != TLX_ID3_OK) {
     return E_FAIL;
   }
   size = delivered;
@@ -154,12 +167,11 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
     if (tlx_id3_v2_get_frame_header(Context(), frameId, index, &header) != TLX_ID3_OK) {
       return E_FAIL;
     }
+    if (!FitsInTag(Context(), header.size)) return E_FAIL;
     std::uint32_t limit = 0;
     if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-    boost::shared_array<unsigned char> buffer(
-        new (std::nothrow) unsigned char[std::size_t(limit) + 1]);
+    boost::shared_array<unsigned char> buffer = FrameBuffer(limit);
     if (!buffer) return E_OUTOFMEMORY;
-    std::memset(buffer.get(), 0, std::size_t(limit) + 1);
     std::uint32_t delivered = limit;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
         TLX_ID3_OK) {
@@ -207,6 +219,10 @@ HRESULT CTagkit::GetV1(std::int32_t id, std::vector<std::wstring>& values) {
   }
   if (rc != TLX_ID3_OK) return E_FAIL;
   buffer[sizeof(buffer) - 1] = '\0';
-  values.push_back(NarrowToWide(buffer, std::strlen(buffer)));
+  // Taggers pad fields with spaces, zero bytes, or spaces and then zero
+  // bytes; the engine trims only blanks at the very end of the field.
+  std::size_t length = std::strlen(buffer);
+  while (length > 0 && buffer[length - 1] == ' ') --length;
+  values.push_back(NarrowToWide(buffer, length));
   return S_OK;
 }

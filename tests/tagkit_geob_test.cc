@@ -14,15 +14,10 @@ namespace {
 using namespace tagkit_test;
 typedef boost::shared_ptr<CTagkit::CGeob> GeobPtr;
 
-const Bytes kAudio = Audio(3000);
 const Bytes kBody = {0, 1, 2, 0xFF, 0xFE, 0, 0};
 
-Bytes File23(const Bytes& frames) {
-  return Concat({Id3v2Tag(3, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
-Bytes File22(const Bytes& frames) {
-  return Concat({Id3v2Tag(2, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
+Bytes File23(const Bytes& frames) { return TaggedFile(3, frames); }
+Bytes File22(const Bytes& frames) { return TaggedFile(2, frames); }
 // An encoding-0 payload with an empty filename.
 Bytes Geob(const std::string& mime, const std::string& description, const Bytes& data) {
   return Concat({{0}, Text(mime), {0, 0}, Text(description), {0}, data});
@@ -51,12 +46,8 @@ Bytes GeobData(const GeobPtr& geob) {
   return out;
 }
 
-class TagkitGeobTest : public ::testing::Test {
+class TagkitGeobTest : public SongFileTest {
  protected:
-  void Write(const Bytes& bytes) { WriteFile(dir_.File("song.mp3"), bytes); }
-  std::wstring WPath() const { return dir_.WFile("song.mp3"); }
-  Bytes Read() const { return ReadFile(dir_.File("song.mp3")); }
-
   // Data of both properties after opening, or "absent".
   void ExpectObjects(const Bytes* mtdid, const Bytes* qzvlx) {
     CTagkit tag;
@@ -75,8 +66,6 @@ class TagkitGeobTest : public ::testing::Test {
       EXPECT_EQ(*expected[i], GeobData(objects[0]));
     }
   }
-
-  TempDir dir_;
 };
 
 TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
@@ -103,6 +92,8 @@ TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
       {"non-empty filename", File23(Frame23("GEOB", Concat({{0}, Text("m"), {0}, Text("f"), {0}, Text("USR_MTDID"), {0}, a}))),
        nullptr, nullptr},
       {"ID3v2.2", File22(Frame22("GEO", Geob("m", "USR_MTDID", a))), &a, nullptr},
+      {"frame claiming 2 GB", File23(Concat({Text("GEOB"), {0x7F, 0xFF, 0xFF, 0xF0, 0, 0}, Geob("m", "USR_MTDID", a)})),
+       nullptr, nullptr},
       {"malformed frame first", File23(Concat({Frame23("GEOB", Concat({{3}, Text("m"), {0, 0}, Text("USR_MTDID"), {0}})),
                                                Frame23("GEOB", Geob("m", "USR_MTDID", a))})),
        &a, nullptr},
@@ -128,7 +119,7 @@ TEST_F(TagkitGeobTest, CommitRebuildsTheFramesFromTheCache) {
   const Bytes file = Read();
   EXPECT_EQ((std::vector<Bytes>{Geob("binary", "USR_MTDID", a), Geob("application/QZVLX", "USR_QZVLX", {1})}),
             FramesWithId(file, "GEOB"));
-  EXPECT_EQ(kAudio, AudioPart(file));
+  EXPECT_EQ(TagAudio(), AudioPart(file));
 }
 
 TEST_F(TagkitGeobTest, PutWritesTheKindsMimeTypeAndDescription) {

@@ -56,6 +56,7 @@ for frame in tag.values():
         print('GEOB', hx(frame.mime.encode('latin-1')), hx(frame.desc.encode('utf-8')), hx(frame.data))
 )PY";
 
+#if !defined(_WIN32)
 std::vector<std::string> Dump(const std::string& python, const TempDir& dir, const std::string& file) {
   const std::string script = dir.File("dump.py");
   WriteFile(script, Text(kDumpScript));
@@ -78,6 +79,9 @@ std::vector<std::string> Dump(const std::string& python, const TempDir& dir, con
   std::sort(lines.begin(), lines.end());
   return lines;
 }
+#else
+std::vector<std::string> Dump(const std::string&, const TempDir&, const std::string&) { return {}; }
+#endif
 
 Bytes Pattern(std::size_t size, unsigned char start) {
   Bytes out(size);
@@ -86,6 +90,9 @@ Bytes Pattern(std::size_t size, unsigned char start) {
 }
 
 TEST(TagkitObjectsMutagenTest, ReaderSeesWhatWasWritten) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the reader runs on the build machine only";
+#endif
   const std::string python = MutagenPython();
   if (python.empty()) GTEST_SKIP() << "python3-mutagen is not installed";
 

@@ -14,18 +14,15 @@ namespace {
 using namespace tagkit_test;
 typedef boost::shared_ptr<CTagkit::CPicture> PicturePtr;
 
-const Bytes kAudio = Audio(3000);
 const Bytes kJpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0x00};
 const Bytes kPng = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00};
 
-Bytes File23(const Bytes& frames) {
-  return Concat({Id3v2Tag(3, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
-Bytes File22(const Bytes& frames) {
-  return Concat({Id3v2Tag(2, 0, Concat({frames, Bytes(64, 0)})), kAudio});
-}
 Bytes Apic(const std::string& mime, const Bytes& data) {
   return Frame23("APIC", Concat({{0}, Text(mime), {0, 3}, Text("desc"), {0}, data}));
+}
+// The payload the library writes: 8-bit, front cover, no description.
+Bytes WrittenApic(const std::string& mime, const Bytes& data) {
+  return Concat({{0}, Text(mime), {0, 3, 0}, data});
 }
 
 PicturePtr MakePicture(const Bytes& data, const std::wstring& mime) {
@@ -42,39 +39,25 @@ Bytes PictureBytes(const PicturePtr& picture) {
   return out;
 }
 
-class TagkitPictureTest : public ::testing::Test {
- protected:
-  void Write(const Bytes& bytes) { WriteFile(dir_.File("song.mp3"), bytes); }
-  std::wstring WPath() const { return dir_.WFile("song.mp3"); }
-  Bytes Read() const { return ReadFile(dir_.File("song.mp3")); }
-
-  TempDir dir_;
-};
+typedef SongFileTest TagkitPictureTest;
 
 TEST_F(TagkitPictureTest, ReadsTheFirstPictureFrame) {
   struct Row {
     const char* name;
     Bytes file;
-    bool present;
     std::wstring mime;
-    Bytes data;
+    Bytes data;  // empty: no picture
   } rows[] = {
-      {"APIC", File23(Apic("image/jpeg", kJpeg)), true, L"image/jpeg", kJpeg},
-      {"two APIC frames", File23(Concat({Apic("image/png", kPng), Apic("image/jpeg", kJpeg)})), true,
-       L"image/png", kPng},
-      {"UTF-16 description",
-       File23(Frame23("APIC", Concat({{1}, Text("image/png"), {0, 3}, {0xFF, 0xFE, 'A', 0, 0, 0}, kPng}))),
-       true, L"image/png", kPng},
-      {"PIC JPG", File22(Frame22("PIC", Concat({{0}, Text("JPG"), {3, 0}, kJpeg}))), true, L"image/jpeg",
-       kJpeg},
-      {"PIC PNG, UTF-16", File22(Frame22("PIC", Concat({{1}, Text("PNG"), {3}, {0xFE, 0xFF, 0, 'x', 0, 0}, kPng}))),
-       true, L"image/png", kPng},
-      {"APIC encoding 3", File23(Frame23("APIC", Concat({{3}, Text("image/png"), {0, 3, 0}, kPng}))), false,
+      {"APIC", TaggedFile(3, Apic("image/jpeg", kJpeg)), L"image/jpeg", kJpeg},
+      {"two APIC frames", TaggedFile(3, Concat({Apic("image/png", kPng), Apic("image/jpeg", kJpeg)})), L"image/png", kPng},
+      {"PIC, UTF-16 description",
+       TaggedFile(2, Frame22("PIC", Concat({{1}, Text("PNG"), {3}, {0xFE, 0xFF, 0, 'x', 0, 0}, kPng}))), L"image/png", kPng},
+      {"APIC encoding 3", TaggedFile(3, Frame23("APIC", Concat({{3}, Text("image/png"), {0, 3, 0}, kPng}))), L"", {}},
+      {"APIC truncated", TaggedFile(3, Frame23("APIC", Concat({{0}, Text("image/png")}))), L"", {}},
+      {"empty APIC", TaggedFile(3, Frame23("APIC", {})), L"", {}},
+      {"APIC claiming 16 MB", TaggedFile(3, Concat({Text("APIC"), {0, 0xFF, 0xFF, 0xF0, 0, 0}, WrittenApic("x", kPng)})),
        L"", {}},
-      {"APIC truncated", File23(Frame23("APIC", Concat({{0}, Text("image/png")}))), false, L"", {}},
-      {"empty APIC", File23(Frame23("APIC", {})), false, L"", {}},
-      {"ID3v2.2 tag without PIC", File22(Frame22("TT2", {0, 'x'})), false, L"", {}},
-      {"no tag", kAudio, false, L"", {}},
+      {"no tag", TagAudio(), L"", {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -82,7 +65,7 @@ TEST_F(TagkitPictureTest, ReadsTheFirstPictureFrame) {
     CTagkit tag;
     ASSERT_EQ(S_OK, tag.Open(WPath(), 1));
     std::vector<PicturePtr> pictures;
-    if (!row.present) {
+    if (row.data.empty()) {
       EXPECT_EQ(E_TAG_NO_VALUE, tag.GetBinary(PROPID_PICTURE, pictures));
       continue;
     }
@@ -95,40 +78,40 @@ TEST_F(TagkitPictureTest, ReadsTheFirstPictureFrame) {
 
 TEST_F(TagkitPictureTest, WritesOneFrameFromTheFirstPicture) {
   struct Row {
-    const char* name;
-    bool v22;
+    int major;
     std::wstring mime;
-    Bytes payload;  // expected frame data
+    Bytes payload;
   } rows[] = {
-      {"APIC", false, L"image/png", Concat({{0}, Text("image/png"), {0, 3, 0}, kPng})},
-      {"APIC, empty MIME type", false, L"", Concat({{0, 0, 3, 0}, kPng})},
-      {"PIC PNG", true, L"image/png", Concat({{0}, Text("PNG"), {3, 0}, kPng})},
-      {"PIC JPG", true, L"image/jpeg", Concat({{0}, Text("JPG"), {3, 0}, kPng})},
-      {"PIC other format", true, L"image/gif", Concat({{0, 0, 0, 0, 3, 0}, kPng})},
+      {3, L"image/png", WrittenApic("image/png", kPng)},
+      {3, L"", WrittenApic("", kPng)},
+      {2, L"image/png", Concat({{0}, Text("PNG"), {3, 0}, kPng})},
+      {2, L"image/jpeg", Concat({{0}, Text("JPG"), {3, 0}, kPng})},
+      {2, L"image/gif", Concat({{0, 0, 0, 0, 3, 0}, kPng})},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    Write(row.v22 ? File22(Frame22("PIC", Concat({{0}, Text("JPG"), {3, 0}, kJpeg})))
-                  : File23(Apic("image/jpeg", kJpeg)));
+    SCOPED_TRACE(::testing::Message() << row.major << " " << row.payload.size());
+    Write(row.major == 2 ? TaggedFile(2, Frame22("PIC", Concat({{0}, Text("JPG"), {3, 0}, kJpeg})))
+                         : TaggedFile(3, Apic("image/jpeg", kJpeg)));
     std::vector<PicturePtr> pictures = {MakePicture(kPng, row.mime), MakePicture(kJpeg, L"image/jpeg")};
     {
       CTagkit tag;
       ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
+      ASSERT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(kJpeg, L"image/jpeg")}));
       ASSERT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, pictures));
-      // The cache keeps every picture given, sharing the caller's objects.
+      // The cache keeps every picture given, shared with the caller.
       std::vector<PicturePtr> cached;
       ASSERT_EQ(S_OK, tag.GetBinary(PROPID_PICTURE, cached));
       EXPECT_EQ(pictures, cached);
       ASSERT_EQ(S_OK, tag.Close());
     }
     const Bytes file = Read();
-    EXPECT_EQ(std::vector<Bytes>{row.payload}, FramesWithId(file, row.v22 ? "PIC" : "APIC"));
-    EXPECT_EQ(kAudio, AudioPart(file));
+    EXPECT_EQ(std::vector<Bytes>{row.payload}, FramesWithId(file, row.major == 2 ? "PIC" : "APIC"));
+    EXPECT_EQ(TagAudio(), AudioPart(file));
   }
 }
 
-TEST_F(TagkitPictureTest, RemovesThePicture) {
-  Write(File23(Concat({Apic("image/jpeg", kJpeg), Apic("image/png", kPng)})));
+TEST_F(TagkitPictureTest, EmptyVectorRemovesThePicture) {
+  Write(TaggedFile(3, Concat({Apic("image/jpeg", kJpeg), Apic("image/png", kPng)})));
   {
     CTagkit tag;
     ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
@@ -140,32 +123,18 @@ TEST_F(TagkitPictureTest, RemovesThePicture) {
   EXPECT_TRUE(FramesWithId(Read(), "APIC").empty());
 }
 
-TEST_F(TagkitPictureTest, ReplacingTwiceBeforeTheCommitLeavesOneFrame) {
-  Write(File23(Apic("image/jpeg", kJpeg)));
-  {
-    CTagkit tag;
-    ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
-    ASSERT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(kJpeg, L"image/jpeg")}));
-    ASSERT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(kPng, L"image/png")}));
-    ASSERT_EQ(S_OK, tag.Close());
-  }
-  EXPECT_EQ(std::vector<Bytes>{Concat({{0}, Text("image/png"), {0, 3, 0}, kPng})},
-            FramesWithId(Read(), "APIC"));
-}
-
-// An unreadable picture frame is kept; the new picture is put before it so
+// An unreadable picture frame is kept, and the new picture goes before it so
 // that it is the one read back.
-TEST_F(TagkitPictureTest, UnreadableFrameIsKeptBehindTheNewPicture) {
+TEST_F(TagkitPictureTest, UnreadableFrameStaysBehindTheNewPicture) {
   const Bytes unreadable = Concat({{3}, Text("image/png"), {0, 3}, Text("d"), {0}, kPng});
-  Write(File23(Frame23("APIC", unreadable)));
+  Write(TaggedFile(3, Frame23("APIC", unreadable)));
   {
     CTagkit tag;
     ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
     ASSERT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(kJpeg, L"image/jpeg")}));
     ASSERT_EQ(S_OK, tag.Close());
   }
-  EXPECT_EQ((std::vector<Bytes>{Concat({{0}, Text("image/jpeg"), {0, 3, 0}, kJpeg}), unreadable}),
-            FramesWithId(Read(), "APIC"));
+  EXPECT_EQ((std::vector<Bytes>{WrittenApic("image/jpeg", kJpeg), unreadable}), FramesWithId(Read(), "APIC"));
   CTagkit tag;
   ASSERT_EQ(S_OK, tag.Open(WPath(), 1));
   std::vector<PicturePtr> pictures;
@@ -174,7 +143,7 @@ TEST_F(TagkitPictureTest, UnreadableFrameIsKeptBehindTheNewPicture) {
 }
 
 TEST_F(TagkitPictureTest, RefusedCalls) {
-  const Bytes original = File23(Apic("image/jpeg", kJpeg));
+  const Bytes original = TaggedFile(3, Apic("image/jpeg", kJpeg));
   Write(original);
   CTagkit tag;
   std::vector<PicturePtr> pictures = {MakePicture(kPng, L"image/png")};
@@ -188,6 +157,14 @@ TEST_F(TagkitPictureTest, RefusedCalls) {
   EXPECT_EQ(kJpeg, PictureBytes(pictures[0]));
   EXPECT_EQ(S_OK, tag.Close());
   EXPECT_EQ(original, Read());
+  // ID3v2.2 frame sizes have 24 bits.
+  Write(TaggedFile(2, Frame22("PIC", Concat({{0}, Text("JPG"), {3, 0}, kJpeg}))));
+  ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
+  EXPECT_EQ(E_INVALIDARG, tag.PutBinary(PROPID_PICTURE, {MakePicture(Bytes(0xFFFFFA, 1), L"")}));
+  EXPECT_EQ(S_OK, tag.PutBinary(PROPID_PICTURE, {MakePicture(Bytes(0xFFFFF0, 1), L"")}));
+  ASSERT_EQ(S_OK, tag.GetBinary(PROPID_PICTURE, pictures));
+  EXPECT_EQ(0xFFFFF0, pictures[0]->Size());
+  EXPECT_EQ(S_OK, tag.Close());
 }
 
 }  // namespace

@@ -64,4 +64,13 @@ Bytes Id3v1Part(const Bytes& file) {
   return Bytes();
 }
 
+const Bytes& TagAudio() {
+  static const Bytes audio = Audio(3000);
+  return audio;
+}
+
+Bytes TaggedFile(int major, const Bytes& frames, const Bytes& v1) {
+  return Concat({Id3v2Tag(static_cast<std::uint8_t>(major), 0, Concat({frames, Bytes(64, 0)})), TagAudio(), v1});
+}
+
 }  // namespace tagkit_test
