@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -596,6 +597,12 @@ TEST_F(CliTest, CodePageDecidesSingleByteText) {
   // Invalid UTF-8 under code page 65001 still gives valid JSON.
   const Json utf8 = ShowJson("a.mp3", {"--code-page=65001"});
   EXPECT_EQ(utf8["title"].Strings(), std::vector<std::string>{"Caf\xEF\xBF\xBD"});
+
+  // Writing: the ID3v1 trailer gets the title in the chosen code page.
+  ASSERT_EQ(Tagkit({"set", "--code-page", "1251", "--title", "Привет", "a.mp3"}).status, 0);
+  EXPECT_EQ(ShowJson("a.mp3", {"--code-page", "1251"})["id3v1"]["title"].string, "Привет");
+  EXPECT_EQ(ShowJson("a.mp3")["id3v1"]["title"].string, "Ïðèâåò");
+  EXPECT_EQ(ShowJson("a.mp3")["title"].Strings(), std::vector<std::string>{"Привет"});
 }
 
 // ---- failures ----
@@ -667,6 +674,34 @@ TEST_F(CliTest, AFailedSetLeavesTheFileUnchanged) {
   EXPECT_EQ(ShowJson("b.mp3")["title"].Strings(), std::vector<std::string>{"Lost"});
   // No working copy is left behind.
   EXPECT_EQ(tagkit_test::ListDir(TempFolder()), std::vector<std::string>{});
+}
+
+TEST_F(CliTest, SetFailsCleanlyWhenTheFileIsLockedOrNoCopyCanBeMade) {
+  const Bytes original = TaggedMp3();
+  Write("a.mp3", original);
+  {
+    // Another writer holds the file.
+    const int fd = open(dir_.File("a.mp3").c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    const Outcome locked = Tagkit({"set", "--title", "X", "a.mp3"});
+    close(fd);
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_EQ(locked.ErrLines(),
+              std::vector<std::string>{"a.mp3: E_TAG_CANNOT_OPEN: cannot open the file: the file "
+                                       "cannot be opened (permission denied, or in use by another "
+                                       "program)"});
+    EXPECT_EQ(Read("a.mp3"), original);
+  }
+  // The working copy lives in the temporary directory; without one the file
+  // stays as it was.
+  ASSERT_EQ(rmdir(TempFolder().c_str()), 0);
+  const Outcome no_copy = Tagkit({"set", "--title", "X", "a.mp3"});
+  EXPECT_EQ(no_copy.status, 1);
+  EXPECT_EQ(no_copy.ErrLines(),
+            std::vector<std::string>{"a.mp3: E_FAIL: cannot make a working copy in the temporary "
+                                     "directory: the tag could not be read or written"});
+  EXPECT_EQ(Read("a.mp3"), original);
 }
 
 // ---- set, then show ----
@@ -775,6 +810,14 @@ TEST_F(CliTest, SetKeepsTheAudioAndThePermissions) {
   struct stat st;
   ASSERT_EQ(stat(dir_.File("a.mp3").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Through a symbolic link the file it points to changes; the link stays.
+  ASSERT_EQ(symlink("a.mp3", dir_.File("link.mp3").c_str()), 0);
+  const Outcome linked = Tagkit({"set", "--title", "Linked", "link.mp3"});
+  ASSERT_EQ(linked.status, 0) << linked.err;
+  ASSERT_EQ(lstat(dir_.File("link.mp3").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ShowJson("a.mp3")["title"].Strings(), std::vector<std::string>{"Linked"});
 }
 
 // ---- the terminal progress line ----

@@ -127,6 +127,11 @@ int UsageError(const std::string& command, const std::string& message);
 // message) when it is not a supported code page.
 bool SetCodePage(const std::string& command, const std::string& value);
 bool IsHelp(const std::string& arg);
+// Handles "--code-page N" or "--code-page=N" at args[i], moving i past its
+// value: kExitOk, kExitUsage after a message, or kNotCodePage.
+constexpr int kNotCodePage = -1;
+int TakeCodePage(const std::string& command, const std::vector<std::string>& args,
+                 std::size_t& i);
 
 }  // namespace tagkit_cli
 

@@ -17,12 +17,10 @@ int RunExtractPicture(const std::vector<std::string>& args) {
     } else if (IsHelp(arg)) {
       std::cout << kExtractHelp;
       return kExitOk;
-    } else if (arg == "--code-page" && i + 1 < args.size()) {
-      if (!SetCodePage("extract-picture", args[++i])) return kExitUsage;
-    } else if (arg.compare(0, 12, "--code-page=") == 0) {
-      if (!SetCodePage("extract-picture", arg.substr(12))) return kExitUsage;
     } else {
-      return UsageError("extract-picture", "unknown option '" + arg + "'");
+      const int code_page = TakeCodePage("extract-picture", args, i);
+      if (code_page == kNotCodePage) return UsageError("extract-picture", "unknown option '" + arg + "'");
+      if (code_page != kExitOk) return code_page;
     }
   }
   if (operands.size() != 2) return UsageError("extract-picture", "needs FILE and OUT");

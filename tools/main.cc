@@ -101,6 +101,21 @@ bool SetCodePage(const std::string& command, const std::string& value) {
 
 bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
 
+int TakeCodePage(const std::string& command, const std::vector<std::string>& args,
+                 std::size_t& i) {
+  const std::string& arg = args[i];
+  std::string value;
+  if (arg == "--code-page") {
+    if (i + 1 >= args.size()) return UsageError(command, "--code-page needs a number");
+    value = args[++i];
+  } else if (arg.compare(0, 12, "--code-page=") == 0) {
+    value = arg.substr(12);
+  } else {
+    return kNotCodePage;
+  }
+  return SetCodePage(command, value) ? kExitOk : kExitUsage;
+}
+
 namespace {
 
 const char* HelpOf(const std::string& command) {
@@ -119,13 +134,10 @@ int Main(int argc, char** argv) {
     if (IsHelp(arg)) {
       std::cout << kMainHelp;
       return kExitOk;
-    } else if (arg == "--code-page" && next + 1 < args.size()) {
-      if (!SetCodePage("", args[++next])) return kExitUsage;
-    } else if (arg.compare(0, 12, "--code-page=") == 0) {
-      if (!SetCodePage("", arg.substr(12))) return kExitUsage;
-    } else {
-      return UsageError("", "unknown option '" + arg + "'");
     }
+    const int code_page = TakeCodePage("", args, next);
+    if (code_page == kNotCodePage) return UsageError("", "unknown option '" + arg + "'");
+    if (code_page != kExitOk) return code_page;
   }
   if (next < args.size() && args[next] == "-h") {
     std::cout << kMainHelp;

@@ -1,10 +1,13 @@
 // `tagkit set`: applies the same changes to each file. Each file is edited
 // through a working copy that replaces it only when every change and the
 // commit succeeded, so a failure leaves the file as it was.
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
+#include <set>
+#include <system_error>
 
 #include "cli.h"
 #include "tlx_system.h"
@@ -38,16 +41,23 @@ class WorkingCopy {
  private:
   HRESULT CopyContent(std::string& what);
 
-  std::string file_;
   std::wstring original_;
   std::wstring copy_;
   int lock_ = TLX_INVALID_HANDLE;
 };
 
 HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
-  file_ = file;
-  original_ = Utf8ToWide(file);
   what = "cannot open the file";
+  // The replacement goes to the file a symbolic link points to; replacing
+  // the link itself would leave the file unchanged.
+  namespace fs = std::filesystem;
+  std::error_code error;
+  std::string target = file;
+  if (fs::is_symlink(file, error)) {
+    target = fs::canonical(file, error).string();
+    if (error) return E_TAG_FILE_NOT_FOUND;
+  }
+  original_ = Utf8ToWide(target);
   const std::int32_t mode = tlx_stat_mode(original_.c_str());
   if ((mode & 0xF000) != TLX_S_IFREG) return E_TAG_FILE_NOT_FOUND;
   const std::int32_t rc = tlx_open(original_.c_str(), TLX_O_RDWR, &lock_);
@@ -111,23 +121,17 @@ HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std:
       hr = edits[i].apply(tag);
       what = "cannot " + edits[i].what;
     }
-    // A failed change leaves the object to its destructor, which drops the
-    // pending changes instead of committing them.
-    if (SUCCEEDED(hr)) {
-      hr = tag.Close();
-      what = "cannot write the changes";
-    }
+    // After a failed change the object's destructor drops the changes made
+    // so far; only Close would commit them.
+    if (FAILED(hr)) return hr;
+    hr = tag.Close();
+    what = "cannot write the changes";
     if (SUCCEEDED(hr)) hr = copy.Commit(what);
   }
   return hr;
 }
 
 // ---- the command line ----
-
-struct TextChange {
-  const TextProperty* property;
-  std::vector<std::wstring> values;  // empty: remove
-};
 
 std::string OptionName(const TextProperty& property) { return property.option + 2; }
 
@@ -164,12 +168,12 @@ std::wstring SniffMime(const std::vector<unsigned char>& bytes) {
   return std::wstring();
 }
 
-// Command-line parsing of `set`: fills the list of edits or prints a usage
-// error. Files named as option values are read here, once, before any audio
-// file is touched.
 // Parse's answer after printing the help text.
 constexpr int kHelpShown = -1;
 
+// Command-line parsing of `set`: fills the list of edits or prints a usage
+// error. Files named as option values are read here, once, before any audio
+// file is touched.
 class SetParser {
  public:
   // kExitOk with edits and files, kHelpShown, or the exit status to return.
@@ -186,7 +190,7 @@ class SetParser {
                     std::vector<unsigned char>& bytes);
   int Build();
 
-  std::map<std::string, std::string> claimed_;  // property -> option that claimed it
+  std::set<std::string> claimed_;  // properties already set or removed
   std::map<std::int32_t, std::vector<std::wstring>> texts_;
   std::vector<std::wstring> urls_;
   bool urls_given_ = false;
@@ -244,7 +248,7 @@ int SetParser::Parse(const std::vector<std::string>& args) {
 }
 
 bool SetParser::Claim(const std::string& name) {
-  return claimed_.emplace(name, name).second;
+  return claimed_.insert(name).second;
 }
 
 int SetParser::ReadValueFile(const std::string& option, const std::string& path,

@@ -325,7 +325,11 @@ std::string ViewText(const FileView& view) {
   if (view.picture) lines.emplace_back("Picture", Describe(*view.picture));
   if (view.music_id) {
     lines.emplace_back("Music ID", "owner " + view.music_id->owner);
-    lines.emplace_back("", "data " + view.music_id->data);
+    // 64 hex digits (32 bytes) per line.
+    const std::string& data = view.music_id->data;
+    for (std::size_t at = 0; at < data.size(); at += 64) {
+      lines.emplace_back("", (at == 0 ? "data  " : "      ") + data.substr(at, 64));
+    }
   }
   if (view.mtdid) lines.emplace_back("Object MTDID", Describe(*view.mtdid));
   if (view.qzvlx) lines.emplace_back("Object QZVLX", Describe(*view.qzvlx));
@@ -367,14 +371,10 @@ int RunShow(const std::vector<std::string>& args) {
       return kExitOk;
     } else if (arg == "--json") {
       json = true;
-    } else if (arg == "--code-page" && i + 1 < args.size()) {
-      if (!SetCodePage("show", args[++i])) return kExitUsage;
-    } else if (arg.compare(0, 12, "--code-page=") == 0) {
-      if (!SetCodePage("show", arg.substr(12))) return kExitUsage;
-    } else if (arg == "--code-page") {
-      return UsageError("show", "--code-page needs a number");
     } else {
-      return UsageError("show", "unknown option '" + arg + "'");
+      const int code_page = TakeCodePage("show", args, i);
+      if (code_page == kNotCodePage) return UsageError("show", "unknown option '" + arg + "'");
+      if (code_page != kExitOk) return code_page;
     }
   }
   if (files.empty()) return UsageError("show", "no file given");
