@@ -170,6 +170,10 @@ std::vector<Case> Cases() {
       {"tag of 256 MB", Concat({LyingHeader(3, 0, k256MB - 1), tagkit_test::Frame23("TIT2", text),
                                 audio}),
        TLX_ID3_FRAME_ID('T', 'I', 'T', '2')},
+      // A frame that fits its (equally forged) tag.
+      {"tag and frame of 200 MB",
+       Concat({LyingHeader(3, 0, 200u << 20), LyingFrame23("TIT2", 200u << 20, text), audio}),
+       TLX_ID3_FRAME_ID('T', 'I', 'T', '2')},
       {"text frame of 256 MB",
        Concat({LyingHeader(3, 0, 3000), LyingFrame23("TIT2", k256MB, text), audio}),
        TLX_ID3_FRAME_ID('T', 'I', 'T', '2')},
