@@ -36,7 +36,7 @@ void Query(tlx_sqa_context* ctx, std::uint32_t file_size) {
 
 // A header that reads and may be written (encryption id 1) is written back
 // and must read again as it was.
-void RoundTrip(const std::wstring& path, std::uint32_t file_size) {
+void RoundTrip(const std::wstring& path) {
   tlx_sqa_context ctx;
   std::memset(&ctx, 0, sizeof ctx);
   if (tlx_sqa_create_context(path.c_str(), TLX_SQA_MODE_WRITE, 0, nullptr, &ctx) != TLX_ID3_OK) {
@@ -56,7 +56,6 @@ void RoundTrip(const std::wstring& path, std::uint32_t file_size) {
     }
   }
   if (tlx_sqa_destroy_context(&ctx) != TLX_ID3_OK) Fail(kTarget, "destroy failed");
-  (void)file_size;
 }
 
 }  // namespace
@@ -71,7 +70,7 @@ extern "C" int TagkitFuzzContainer(const std::uint8_t* data, std::size_t size) {
     Query(&ctx, file_size);
     if (tlx_sqa_destroy_context(&ctx) != TLX_ID3_OK) Fail(kTarget, "destroy failed");
   }
-  RoundTrip(wide, file_size);
+  RoundTrip(wide);
   return 0;
 }
 
