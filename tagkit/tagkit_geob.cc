@@ -6,6 +6,7 @@
 
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
+#include "tagkit_internal.h"
 #include "tlx_id3.h"
 
 namespace {
@@ -77,10 +78,11 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
       parseFailure = E_FAIL;
       continue;
     }
+    std::uint32_t size = 0;
+    if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, size))) return E_FAIL;
     boost::shared_array<unsigned char> payload(
-        new (std::nothrow) unsigned char[header.size > 0 ? header.size : 1]);
+        new (std::nothrow) unsigned char[size > 0 ? size : 1]);
     if (!payload) return E_OUTOFMEMORY;
-    std::uint32_t size = header.size;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, i, &size, payload.get()) != TLX_ID3_OK) {
       return E_FAIL;
     }

@@ -65,8 +65,9 @@ HRESULT CTagkit::PutMusicId(const MusicIdVector& values) {
   hr = ToFrameId(PROPID_MUSIC_ID, frameId);
   if (FAILED(hr)) return hr;
   // Stored frames that were kept (unreadable ones) stay; the new frame goes
-  // before them so that it is the one read next time.
-  bool atHead = tagkit_frames::StoredFrameCount(Context(), frameId) > 0;
+  // before them so that it is the one read next time (also when the stored
+  // frames cannot be counted).
+  bool atHead = tagkit_frames::StoredFrameCount(Context(), frameId) != 0;
   hr = tagkit_frames::AddFrame(Context(), m_v2Version, frameId, payload.block, length, atHead);
   if (FAILED(hr)) return hr;
   m_musicIds[PROPID_MUSIC_ID] = values;

@@ -37,9 +37,10 @@ HRESULT CopyPictureData(CTagkit::CPicture& picture, unsigned char* target) {
 
 // A stored frame that could not be read as a picture is not cached and so not
 // removed by PutBinary; a new frame goes first whenever the stored tag has
-// picture frames, so that it is the one read next time.
+// picture frames, so that it is the one read next time. A stored tag whose
+// frames cannot be counted may hold some.
 bool FramesRemain(tlx_id3_context* ctx, std::uint32_t frame_id) {
-  return tagkit_frames::StoredFrameCount(ctx, frame_id) > 0;
+  return tagkit_frames::StoredFrameCount(ctx, frame_id) != 0;
 }
 
 }  // namespace

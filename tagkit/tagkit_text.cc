@@ -73,9 +73,11 @@ HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
   std::memset(&header, 0, sizeof(header));
   if (tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header) != TLX_ID3_OK) return E_FAIL;
   if (!FitsInTag(Context(), header.size)) return E_FAIL;
-  data = FrameBuffer(header.size);
+  std::uint32_t limit = 0;
+  if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
+  data = FrameBuffer(limit);
   if (!data) return E_OUTOFMEMORY;
-  std::uint32_t delivered = header.size;
+  std::uint32_t delivered = limit;
   if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, data.get()) != TLX_ID3_OK) {
     return E_FAIL;
   }
@@ -166,9 +168,11 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
       return E_FAIL;
     }
     if (!FitsInTag(Context(), header.size)) return E_FAIL;
-    boost::shared_array<unsigned char> buffer = FrameBuffer(header.size);
+    std::uint32_t limit = 0;
+    if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
+    boost::shared_array<unsigned char> buffer = FrameBuffer(limit);
     if (!buffer) return E_OUTOFMEMORY;
-    std::uint32_t delivered = header.size;
+    std::uint32_t delivered = limit;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
         TLX_ID3_OK) {
       return E_FAIL;
