@@ -248,6 +248,7 @@ const char* TempDirVariable() {
 #else
   return "TMPDIR";
 #endif
+}
 
 namespace {
 
