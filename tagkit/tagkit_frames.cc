@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "tagkit_internal.h"
+#include "id3_internal.h"
 #include "tlx_system.h"
 
 namespace tagkit_internal {
@@ -93,7 +94,7 @@ std::vector<unsigned char> WideToUtf16Le(const std::wstring& text) {
 HRESULT FrameDataLimit(tlx_id3_context* ctx, std::uint32_t declared, std::uint32_t& limit) {
   limit = 0;
   // The engine repositions before every read, so the position may move.
-  const std::int32_t length = ctx != nullptr ? tlx_lseek(ctx->fd, 0, 2) : -1;
+  const std::int32_t length = ctx != nullptr ? tlx_id3_position_content(ctx, 0, 2) : -1;
   if (length < 0) return E_FAIL;
   limit = declared < static_cast<std::uint32_t>(length) ? declared
                                                          : static_cast<std::uint32_t>(length);
