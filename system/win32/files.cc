@@ -236,19 +236,29 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
   return static_cast<int32_t>(done);
 }
 
-// One bounded chunk per call: the caller loops until it sees 0.
+// Copies through a bounded buffer until count bytes or the end of source.
 int32_t tlx_copy(int source, int target, uint32_t count) {
   if (!Usable(source) || !Usable(target)) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_READ)) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_WRITE)) return -2;
+  if (count > static_cast<uint32_t>(INT32_MAX)) count = INT32_MAX;
   static const DWORD kChunk = 65536;
   static thread_local char buffer[kChunk];
-  DWORD want = count < kChunk ? static_cast<DWORD>(count) : kChunk;
-  DWORD got = 0;
-  if (!ReadFile(ToHandle(source), buffer, want, &got, nullptr)) return -1;
-  DWORD put = 0;
-  if (got > 0 && (!WriteFile(ToHandle(target), buffer, got, &put, nullptr) || put != got)) return -2;
-  return static_cast<int32_t>(got);
+  uint32_t done = 0;
+  while (done < count) {
+    DWORD want = count - done < kChunk ? static_cast<DWORD>(count - done) : kChunk;
+    DWORD got = 0;
+    if (!ReadFile(ToHandle(source), buffer, want, &got, nullptr)) {
+      return done > 0 ? static_cast<int32_t>(done) : -1;
+    }
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(ToHandle(target), buffer, got, &put, nullptr) || put != got) {
+      return done > 0 ? static_cast<int32_t>(done) : -2;
+    }
+    done += got;
+  }
+  return static_cast<int32_t>(done);
 }
 
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
