@@ -236,7 +236,9 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
     }
     // Other errors: the file system has no locks; open unshared-checked.
   }
-  if (disposition == kCreateAlways && !created) {
+  // Emptying a file that is already empty is skipped: on some file systems
+  // (ext4) a truncation to zero makes the next close flush the new data.
+  if (disposition == kCreateAlways && !created && st.st_size != 0) {
     bool emptied;
     if (access != O_RDONLY) {
       emptied = ftruncate(fd, 0) == 0;
