@@ -350,13 +350,12 @@ int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
   }
   memset(ctx, 0, sizeof(*ctx));
   ctx->fd = TLX_INVALID_HANDLE;
-  ctx->work = static_cast<tlx_id3_work*>(tlx_sqa_calloc(sizeof(tlx_id3_work)));
+  ctx->work = static_cast<tlx_id3_work*>(tlx_sqa_malloc(sizeof(tlx_id3_work)));
   if (ctx->work == nullptr) {
-    tlx_trace_error("in %s() tlx_sqa_calloc() failed.", kFunction);
+    tlx_trace_error("in %s() tlx_sqa_malloc() failed.", kFunction);
     return TLX_ID3_E_NOMEM;
   }
-  ctx->work->temp_fd = TLX_INVALID_HANDLE;
-  ctx->work->temp_path[0] = L'\0';
+  tlx_id3_clear_work(ctx->work);
   ctx->path = tlx_sqa_wcsndup(path, wcslen(path));
   if (ctx->path == nullptr) {
     tlx_trace_error("in %s() tlx_sqa_strndup() failed.", kFunction);

@@ -48,21 +48,28 @@ typedef struct tlx_id3_read_cache {
   void* walk; /* the frame walk over these bytes (one heap block), or null */
 } tlx_id3_read_cache;
 
-/* The work area of a context: zero-filled at creation, temp_fd -1. */
+/* The work area of a context. Everything before write_buf starts zeroed
+ * (temp_fd -1); the two large buffers after it are never cleared as a
+ * whole: write_len and temp_path[0] say what they hold. Clearing them on
+ * every open and reset cost more than reading a whole tag. */
 struct tlx_id3_work {
   int32_t version;     /* version code of the tag being edited */
   int temp_fd;         /* temporary file of a rewrite, -1 when none */
   uint32_t frames_end; /* file offset just past the last frame */
   uint32_t write_pos;  /* where write_buf goes next */
-  uint8_t write_buf[TLX_ID3_WRITE_BUF_SIZE];
   uint32_t write_len;
   uint8_t* header_flags; /* points at header_flags_byte once set */
   uint8_t* ext_header;   /* 14-byte copy of the extended header, or null */
   tlx_list* frame_list;  /* of tlx_id3_frame_entry */
-  wchar_t temp_path[TLX_MAX_PATH];
   uint8_t header_flags_byte;
   tlx_id3_read_cache cache;
+  uint8_t write_buf[TLX_ID3_WRITE_BUF_SIZE];
+  wchar_t temp_path[TLX_MAX_PATH];
 };
+
+/* Zeroes the small fields of a work area (temp_fd -1, no temporary path),
+ * leaving the large buffers as they are. */
+void tlx_id3_clear_work(struct tlx_id3_work* work);
 
 /* ---- Content access (negative on failure; -1 when content_kind != 0) ---- */
 int32_t tlx_id3_open_content(tlx_id3_context* ctx, int32_t mode, int* handle);

@@ -1,5 +1,6 @@
 // Releasing the memory of an editing transaction: the frame list with its
 // entries and their data, and the copy of the extended header.
+#include <stddef.h>
 #include <string.h>
 
 #include "id3_internal.h"
@@ -19,6 +20,12 @@ void tlx_id3_free_frame_list(tlx_id3_context* ctx) {
   work->frame_list = NULL;
 }
 
+void tlx_id3_clear_work(tlx_id3_work* work) {
+  memset(work, 0, offsetof(tlx_id3_work, write_buf));
+  work->temp_fd = -1;
+  work->temp_path[0] = 0;
+}
+
 void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
   if (ctx == NULL) return;
   if (ctx->work != NULL) {
@@ -26,8 +33,7 @@ void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
     tlx_sqa_free(ctx->work->ext_header);
     // The read cache describes the file, not the transaction: it stays.
     tlx_id3_read_cache cache = ctx->work->cache;
-    memset(ctx->work, 0, sizeof *ctx->work);
-    ctx->work->temp_fd = -1;
+    tlx_id3_clear_work(ctx->work);
     ctx->work->cache = cache;
   }
   ctx->state = TLX_ID3_STATE_IDLE;
