@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "id3_internal.h"
 #include "tagkit_internal.h"
 
 using namespace tagkit_internal;
@@ -71,8 +72,13 @@ HRESULT CTagkit::V2EditBegin() {
   // a second tag in front of it, so such files are not edited at all.
   tlx_id3_v2_header header;
   std::memset(&header, 0, sizeof(header));
-  if (tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED) return E_TAG_UNSUPPORTED;
-  if (tlx_id3_v2_edit_begin(Context()) != TLX_ID3_OK) return E_FAIL;
+  // The transaction copies every stored frame: one read of the tag serves it.
+  tlx_id3_read_session_begin(Context());
+  const bool unsupported = tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED;
+  const bool begun = !unsupported && tlx_id3_v2_edit_begin(Context()) == TLX_ID3_OK;
+  tlx_id3_read_session_end(Context());
+  if (unsupported) return E_TAG_UNSUPPORTED;
+  if (!begun) return E_FAIL;
   m_isEditing = true;
   return S_OK;
 }
