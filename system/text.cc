@@ -200,6 +200,43 @@ bool IsSupported(uint32_t code_page) {
   }
 }
 
+// Code page 1252 maps each byte to one character, so it is written straight
+// into the target under the same contract as Deliver.
+int32_t Decode1252Into(const char* bytes, size_t length, wchar_t* target, int32_t capacity) {
+  if (length > static_cast<size_t>(INT32_MAX)) return 0;
+  const int32_t needed = static_cast<int32_t>(length);
+  if (capacity == 0) return needed;
+  if (target == nullptr || needed > capacity) return 0;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    target[i] = c >= 0x80 && c < 0xA0 ? k1252High[c - 0x80] : static_cast<wchar_t>(c);
+  }
+  return needed;
+}
+
+// Emits the characters of UTF-16LE units; a lone surrogate becomes U+FFFD.
+template <typename Emit>
+void DecodeUtf16Le(const unsigned char* bytes, uint32_t unit_count, Emit emit) {
+  for (uint32_t i = 0; i < unit_count;) {
+    uint32_t unit = bytes[2 * i] | (static_cast<uint32_t>(bytes[2 * i + 1]) << 8);
+    ++i;
+    if (unit >= 0xD800 && unit <= 0xDBFF && i < unit_count) {
+      uint32_t low = bytes[2 * i] | (static_cast<uint32_t>(bytes[2 * i + 1]) << 8);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        ++i;
+        if (sizeof(wchar_t) == 2) {  // the pair stays a pair
+          emit(static_cast<wchar_t>(unit));
+          emit(static_cast<wchar_t>(low));
+        } else {
+          emit(static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00)));
+        }
+        continue;
+      }
+    }
+    emit(unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : static_cast<wchar_t>(unit));
+  }
+}
+
 // Copies a result with the Windows contract: capacity 0 asks for the size;
 // a result that does not fit gives 0.
 template <typename Char>
@@ -238,6 +275,7 @@ int32_t tlx_multibyte_to_wide(const char* source, int32_t source_length, wchar_t
                               int32_t capacity) {
   if (source == nullptr || source_length == 0 || source_length < -1 || capacity < 0) return 0;
   size_t length = source_length == -1 ? strlen(source) + 1 : static_cast<size_t>(source_length);
+  if (CodePage() == kCodePageLatin) return Decode1252Into(source, length, target, capacity);
   return Deliver(DecodeThread(source, length), target, capacity);
 }
 
@@ -252,22 +290,16 @@ int32_t tlx_utf16le_to_wide(const unsigned char* bytes, uint32_t unit_count, wch
                             int32_t capacity) {
   if (bytes == nullptr && unit_count != 0) return 0;
   if (capacity < 0 || unit_count > static_cast<uint32_t>(INT32_MAX)) return 0;
-  std::wstring out;
-  out.reserve(unit_count);
-  for (uint32_t i = 0; i < unit_count;) {
-    uint32_t unit = bytes[2 * i] | (static_cast<uint32_t>(bytes[2 * i + 1]) << 8);
-    ++i;
-    if (unit >= 0xD800 && unit <= 0xDBFF && i < unit_count) {
-      uint32_t low = bytes[2 * i] | (static_cast<uint32_t>(bytes[2 * i + 1]) << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        ++i;
-        AppendWide(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-        continue;
-      }
-    }
-    out.push_back(unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : static_cast<wchar_t>(unit));
-  }
-  return Deliver(out, target, capacity);
+  // Counted first, then written in place: text frames are read by the
+  // dozen on every open, and a temporary string each was most of the cost.
+  size_t needed = 0;
+  DecodeUtf16Le(bytes, unit_count, [&needed](wchar_t) { ++needed; });
+  if (needed > static_cast<size_t>(INT32_MAX)) return 0;
+  if (capacity == 0) return static_cast<int32_t>(needed);
+  if (target == nullptr || needed > static_cast<size_t>(capacity)) return 0;
+  wchar_t* out = target;
+  DecodeUtf16Le(bytes, unit_count, [&out](wchar_t c) { *out++ = c; });
+  return static_cast<int32_t>(needed);
 }
 
 int32_t tlx_wide_to_utf16le(const wchar_t* source, int32_t source_length, unsigned char* target,

@@ -120,6 +120,15 @@ HRESULT CTagkit::Utf16Binary2Wstring(const unsigned char* bytes, std::int32_t le
   if (bytes == nullptr) return E_POINTER;
   if (length < 2) return E_FAIL;
   const std::int32_t textLength = length - 2;
+  if (bytes[0] == 0xFF && bytes[1] == 0xFE && textLength % 2 == 0) {
+    // Little-endian whole units, the common case, are read in place.
+    const unsigned char* units = bytes + 2;
+    const std::size_t maxUnits = static_cast<std::size_t>(textLength) / 2;
+    std::size_t count = 0;
+    while (count < maxUnits && (units[2 * count] != 0 || units[2 * count + 1] != 0)) ++count;
+    text = Utf16LeToWide(units, count);
+    return S_OK;
+  }
   // Two zero bytes always follow the copied text, so a last odd byte reads
   // as the low byte of a final unit and a missing terminator is supplied.
   boost::shared_array<char> copy(new (std::nothrow) char[length]);
