@@ -280,19 +280,13 @@ int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* 
 int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx) {
   static const char kName[] = "tlx_id3_v2_edit_begin";
   tlx_trace("tlx_id3_v2_edit_begin() enter");
-  if (ctx == nullptr || ctx->work == nullptr) {
-    tlx_trace_error(kParamInvalid, kName);
-    return TLX_ID3_E_PARAM;
-  }
-  if (ctx->state != TLX_ID3_STATE_IDLE) {
-    tlx_trace_error(kStateInvalid, kName);
-    return TLX_ID3_E_STATE;
-  }
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_IDLE, kName);
+  if (rc != TLX_ID3_OK) return rc;
   // An unreadable header must not pass for a missing tag: the commit would
   // drop every stored frame.
   tlx_id3_v2_header header;
   int32_t present;
-  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
+  rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
   if (rc != TLX_ID3_OK) {
     tlx_trace_error("in %s() ID3v2 header cannot be read.", kName);
     return rc;
@@ -313,16 +307,10 @@ int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx) {
 int32_t tlx_id3_v2_remove_frame(tlx_id3_context* ctx, uint32_t id, uint32_t occurrence) {
   static const char kName[] = "tlx_id3_v2_remove_frame";
   tlx_trace("tlx_id3_v2_remove_frame() enter");
-  if (ctx == nullptr || ctx->work == nullptr) {
-    tlx_trace_error(kParamInvalid, kName);
-    return TLX_ID3_E_PARAM;
-  }
-  if (ctx->state != TLX_ID3_STATE_EDITING) {
-    tlx_trace_error(kStateInvalid, kName);
-    return TLX_ID3_E_STATE;
-  }
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_EDITING, kName);
+  if (rc != TLX_ID3_OK) return rc;
   int32_t index;
-  int32_t rc = FindWritable(ctx, kName, id, occurrence, &index);
+  rc = FindWritable(ctx, kName, id, occurrence, &index);
   if (rc != TLX_ID3_OK) return rc;
   tlx_id3_frame_entry* entry = EntryAt(ctx, index);
   ctx->work->frame_list = tlx_list_first(tlx_list_remove(tlx_list_first(ctx->work->frame_list), entry));
@@ -376,17 +364,11 @@ int32_t tlx_id3_v2_update_frame(tlx_id3_context* ctx, const tlx_id3_v2_frame_hea
 int32_t tlx_id3_v2_edit_end(tlx_id3_context* ctx) {
   static const char kName[] = "tlx_id3_v2_edit_end";
   tlx_trace("tlx_id3_v2_edit_end() enter");
-  if (ctx == nullptr || ctx->work == nullptr) {
-    tlx_trace_error(kParamInvalid, kName);
-    return TLX_ID3_E_PARAM;
-  }
-  if (ctx->state != TLX_ID3_STATE_EDITING) {
-    tlx_trace_error(kStateInvalid, kName);
-    return TLX_ID3_E_STATE;
-  }
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_EDITING, kName);
+  if (rc != TLX_ID3_OK) return rc;
   tlx_id3_v2_header header;
   int32_t present;
-  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
+  rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
   if (rc != TLX_ID3_OK) {
     tlx_trace_error("in %s() ID3v2 header cannot be read.", kName);
     return rc;
@@ -483,16 +465,10 @@ int32_t tlx_id3_v2_edit_frame_progress(tlx_id3_context* ctx, uint32_t size,
 int32_t tlx_id3_v2_edit_frame_fin(tlx_id3_context* ctx) {
   static const char kName[] = "tlx_id3_v2_edit_frame_fin";
   tlx_trace("tlx_id3_v2_edit_frame_fin() enter");
-  if (ctx == nullptr || ctx->work == nullptr) {
-    tlx_trace_error(kParamInvalid, kName);
-    return TLX_ID3_E_PARAM;
-  }
-  if (ctx->state != TLX_ID3_STATE_WRITING) {
-    tlx_trace_error(kStateInvalid, kName);
-    return TLX_ID3_E_STATE;
-  }
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_WRITING, kName);
+  if (rc != TLX_ID3_OK) return rc;
   if (ctx->work->write_len != 0) {
-    int32_t rc = tlx_id3_write_buffer(ctx, ctx->work->write_len);
+    rc = tlx_id3_write_buffer(ctx, ctx->work->write_len);
     if (rc != TLX_ID3_OK) return rc;
   }
   if (ctx->remaining != 0) {

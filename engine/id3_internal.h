@@ -71,6 +71,10 @@ struct tlx_id3_work {
  * leaving the large buffers as they are. */
 void tlx_id3_clear_work(struct tlx_id3_work* work);
 
+/* Checks what every transaction call needs: a context with its work area
+ * (else TLX_ID3_E_PARAM) in the given state (else TLX_ID3_E_STATE). */
+int32_t tlx_id3_check_state(tlx_id3_context* ctx, int32_t state, const char* function);
+
 /* ---- Content access (negative on failure; -1 when content_kind != 0) ---- */
 int32_t tlx_id3_open_content(tlx_id3_context* ctx, int32_t mode, int* handle);
 /* Positions like tlx_lseek and zero-fills the gap when offset lies past the

@@ -479,16 +479,10 @@ int32_t tlx_id3_v2_add_extended_header(tlx_id3_context* ctx,
 int32_t tlx_id3_v2_adjust_padding_size(tlx_id3_context* ctx, uint32_t padding) {
   static const char kName[] = "tlx_id3_v2_adjust_padding_size";
   tlx_trace("tlx_id3_v2_adjust_padding_size() enter");
-  if (ctx == nullptr || ctx->work == nullptr) {
-    tlx_trace_error(kParamInvalid, kName);
-    return TLX_ID3_E_PARAM;
-  }
-  if (ctx->state != TLX_ID3_STATE_IDLE) {
-    tlx_trace_error(kStateInvalid, kName);
-    return TLX_ID3_E_STATE;
-  }
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_IDLE, kName);
+  if (rc != TLX_ID3_OK) return rc;
   uint32_t current = 0;
-  int32_t rc = tlx_id3_v2_get_padding_size(ctx, &current);
+  rc = tlx_id3_v2_get_padding_size(ctx, &current);
   if (rc != TLX_ID3_OK) return rc;
   rc = CheckWritable(ctx, kName);
   if (rc != TLX_ID3_OK) return rc;

@@ -20,6 +20,18 @@ void tlx_id3_free_frame_list(tlx_id3_context* ctx) {
   work->frame_list = NULL;
 }
 
+int32_t tlx_id3_check_state(tlx_id3_context* ctx, int32_t state, const char* function) {
+  if (ctx == NULL || ctx->work == NULL) {
+    tlx_trace_error("in %s() parameter is invalid.", function);
+    return TLX_ID3_E_PARAM;
+  }
+  if (ctx->state != state) {
+    tlx_trace_error("in %s() transaction is invalid.", function);
+    return TLX_ID3_E_STATE;
+  }
+  return TLX_ID3_OK;
+}
+
 void tlx_id3_clear_work(tlx_id3_work* work) {
   memset(work, 0, offsetof(tlx_id3_work, write_buf));
   work->temp_fd = -1;
