@@ -43,17 +43,23 @@ int32_t ReadTrailer(tlx_id3_context* ctx, uint8_t trailer[kTrailerSize], const c
   return TLX_ID3_OK;
 }
 
-// Text of a 30-byte field with trailing white space removed.
-int32_t GetText(tlx_id3_context* ctx, uint32_t* size, char* buffer, uint32_t at,
-                const char* name, const char* exit_message) {
-  if (ctx == NULL || size == NULL || buffer == NULL) {
+// What every getter starts with: its arguments, the state, the trailer.
+int32_t ReadTrailerFor(tlx_id3_context* ctx, bool have_output, uint8_t trailer[kTrailerSize],
+                       const char* name) {
+  if (ctx == NULL || !have_output) {
     return Fail("in %s() parameter is invalid.", name, TLX_ID3_E_PARAM);
   }
   if (StateForbidsReading(ctx)) {
     return Fail("in %s() transaction is invalid.", name, TLX_ID3_E_STATE);
   }
+  return ReadTrailer(ctx, trailer, name);
+}
+
+// Text of a 30-byte field with trailing white space removed.
+int32_t GetText(tlx_id3_context* ctx, uint32_t* size, char* buffer, uint32_t at,
+                const char* name, const char* exit_message) {
   uint8_t trailer[kTrailerSize];
-  int32_t rc = ReadTrailer(ctx, trailer, name);
+  int32_t rc = ReadTrailerFor(ctx, size != NULL && buffer != NULL, trailer, name);
   if (rc != TLX_ID3_OK) return rc;
   uint32_t n = *size < kTextWidth ? *size : kTextWidth;
   memcpy(buffer, trailer + at, n);
@@ -189,14 +195,8 @@ int32_t tlx_id3_v1_get_comment(tlx_id3_context* ctx, uint32_t* size, char* buffe
 int32_t tlx_id3_v1_get_year(tlx_id3_context* ctx, int32_t* year) {
   static const char kName[] = "tlx_id3_v1_get_year";
   tlx_trace("tlx_id3_v1_get_year() enter");
-  if (ctx == NULL || year == NULL) {
-    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
-  }
-  if (StateForbidsReading(ctx)) {
-    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
-  }
   uint8_t trailer[kTrailerSize];
-  int32_t rc = ReadTrailer(ctx, trailer, kName);
+  int32_t rc = ReadTrailerFor(ctx, year != NULL, trailer, kName);
   if (rc != TLX_ID3_OK) return rc;
   char text[5];
   memcpy(text, trailer + kYearAt, 4);
@@ -209,14 +209,8 @@ int32_t tlx_id3_v1_get_year(tlx_id3_context* ctx, int32_t* year) {
 int32_t tlx_id3_v1_get_genre(tlx_id3_context* ctx, uint32_t* genre) {
   static const char kName[] = "tlx_id3_v1_get_genre";
   tlx_trace("tlx_id3_v1_get_genre() enter");
-  if (ctx == NULL || genre == NULL) {
-    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
-  }
-  if (StateForbidsReading(ctx)) {
-    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
-  }
   uint8_t trailer[kTrailerSize];
-  int32_t rc = ReadTrailer(ctx, trailer, kName);
+  int32_t rc = ReadTrailerFor(ctx, genre != NULL, trailer, kName);
   if (rc != TLX_ID3_OK) return rc;
   *genre = trailer[kGenreAt];
   tlx_trace("tlx_id3_v1_get_genre() exit");
