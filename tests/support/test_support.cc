@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "tlx_internal.h"
+
 namespace tagkit_test {
 namespace {
 
@@ -27,29 +29,8 @@ fs::path PathOf(const std::string& utf8) {
 
 std::string Utf8Of(const fs::path& path) {
 #if defined(_WIN32)
-  std::string out;
   const std::wstring wide = path.wstring();
-  for (std::size_t i = 0; i < wide.size(); ++i) {
-    std::uint32_t cp = static_cast<std::uint16_t>(wide[i]);
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint16_t>(wide[++i]) - 0xDC00);
-    }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
+  std::string out = tlx_internal::WideToUtf8(wide.data(), wide.size());
   std::replace(out.begin(), out.end(), '\\', '/');
   return out;
 #else
@@ -97,27 +78,8 @@ TempDir::~TempDir() { RemoveTree(PathOf(path_)); }
 std::string TempDir::File(const std::string& name) const { return path_ + "/" + name; }
 std::wstring TempDir::WFile(const std::string& name) const { return Widen(File(name)); }
 
-// UTF-8 to wide: one code point per character, or UTF-16 where wchar_t has
-// 16 bits.
 std::wstring Widen(const std::string& utf8) {
-  std::wstring out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
-    std::uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1F) : extra == 2 ? (c & 0x0F) : (c & 0x07);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) {
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<wchar_t>(cp));
-    }
-    i += extra + 1;
-  }
-  return out;
+  return tlx_internal::Utf8ToWide(utf8.data(), utf8.size());
 }
 
 Bytes ReadFile(const std::string& path) {

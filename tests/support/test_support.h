@@ -28,6 +28,7 @@ class TempDir {
   std::string path_;
 };
 
+// UTF-8 to wide text (UTF-16 on Windows); a malformed sequence gives U+FFFD.
 std::wstring Widen(const std::string& utf8);
 Bytes ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
