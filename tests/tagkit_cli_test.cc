@@ -335,6 +335,9 @@ TEST_F(CliTest, ShowPrintsAlignedText) {
             "  ID3v1 comment  note\n"
             "  ID3v1 track    3\n"
             "  ID3v1 genre    8 Jazz\n");
+  // A file that cannot be shown leaves no blank line in front of the next.
+  const Outcome after_missing = Tagkit({"show", "missing.mp3", "a.mp3"});
+  EXPECT_EQ(after_missing.out, text.out);
 }
 
 TEST_F(CliTest, ShowTellsTheTagVersionAndTheTrailer) {

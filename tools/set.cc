@@ -53,8 +53,10 @@ HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
   namespace fs = std::filesystem;
   std::error_code error;
   std::string target = file;
-  if (fs::is_symlink(file, error)) {
-    target = fs::canonical(file, error).string();
+  // Paths are UTF-8 here; the narrow form of a path is not on Windows.
+  const fs::path path = fs::u8path(file);
+  if (fs::is_symlink(path, error)) {
+    target = fs::canonical(path, error).u8string();
     if (error) return E_TAG_FILE_NOT_FOUND;
   }
   original_ = Utf8ToWide(target);

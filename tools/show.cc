@@ -380,6 +380,7 @@ int RunShow(const std::vector<std::string>& args) {
   if (files.empty()) return UsageError("show", "no file given");
 
   int status = kExitOk;
+  int shown = 0;  // a blank line goes between views, never before the first
   for (std::size_t i = 0; i < files.size(); ++i) {
     FileView view;
     const HRESULT hr = LoadView(files[i], view);
@@ -403,8 +404,9 @@ int RunShow(const std::vector<std::string>& args) {
     if (json) {
       std::cout << ViewJson(view) << '\n';
     } else {
-      if (i > 0) std::cout << '\n';
+      if (shown > 0) std::cout << '\n';
       std::cout << ViewText(view);
+      ++shown;
     }
   }
   std::cout.flush();
