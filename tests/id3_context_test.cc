@@ -89,8 +89,8 @@ TEST_F(Id3Context, ReadersShareWritersDoNot) {
     tlx_id3_context a, b;
     ASSERT_EQ(0, tlx_id3_create_context(path.c_str(), modes.first, nullptr, &a));
     const int32_t rc = tlx_id3_create_context(path.c_str(), modes.second, nullptr, &b);
-    EXPECT_EQ(modes.first == R && modes.second == R ? 0 : TLX_ID3_E_OPEN, rc);
-    if (rc == 0) tlx_id3_destroy_context(&b);
+    EXPECT_EQ(modes == std::make_pair(R, R) ? 0 : TLX_ID3_E_OPEN, rc);
+    EXPECT_EQ(0, rc == 0 ? tlx_id3_destroy_context(&b) : 0);
     EXPECT_EQ(0, tlx_id3_destroy_context(&a));
   }
   // A backup reads through a second context while this process writes.
@@ -100,8 +100,6 @@ TEST_F(Id3Context, ReadersShareWritersDoNot) {
   EXPECT_EQ(0, tlx_id3_create_context(path.c_str(), R, nullptr, &reader));
   tlx_share_with_owner_end();
   EXPECT_EQ(0, tlx_id3_destroy_context(&reader));
-  uint8_t bytes[4];
-  EXPECT_EQ(4, tlx_id3_read_content(&writer, bytes, 4));
   EXPECT_EQ(0, tlx_id3_destroy_context(&writer));
 }
 
@@ -111,7 +109,7 @@ TEST_F(Id3Context, SeekPastTheEndGrowsTheFileWithZeros) {
   ASSERT_EQ(0, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
   EXPECT_EQ(40, tlx_id3_seek_content(&ctx, 100, 0));  // the end it found
   EXPECT_EQ(100, tlx_id3_seek_content(&ctx, 0, 1));
-  EXPECT_EQ(20, tlx_id3_seek_content(&ctx, 20, 0));  // inside: no fill
+  EXPECT_EQ(20, tlx_id3_seek_content(&ctx, 20, 0));    // inside: no fill
   EXPECT_EQ(100, tlx_id3_seek_content(&ctx, 700, 0));  // 600 zeros, several steps
   // The write buffer goes where it belongs, past a gap of zeros.
   std::memcpy(ctx.work->write_buf, "AB", 2);
@@ -126,41 +124,28 @@ TEST_F(Id3Context, SeekPastTheEndGrowsTheFileWithZeros) {
 
 // Everything the read queries answer, in one string.
 std::string QueryAll(tlx_id3_context* ctx) {
-  std::string out;
-  auto add = [&out](int64_t value) { out += std::to_string(value) + ' '; };
-  tlx_id3_v2_header header;
+  tlx_id3_v2_header h;
   tlx_id3_v2_extended_header ext;
-  uint32_t total = 0;
-  add(tlx_id3_v2_get_header(ctx, &header));
-  add(header.version), add(header.size), add(tlx_id3_v2_get_extended_header(ctx, &ext));
-  add(tlx_id3_v2_get_frame_total_num(ctx, &total));
-  for (uint32_t i = 0; i < total && i < 40; ++i) {
-    tlx_id3_v2_frame_header frame;
-    if (tlx_id3_v2_get_frame_header_by_index(ctx, i, &frame) != 0) break;
+  tlx_id3_v2_frame_header f;
+  std::string out = Code(tlx_id3_v2_get_header(ctx, &h), h.size);
+  out += " " + std::to_string(h.version) + " " + Frames(ctx) + " " + V1Fields(ctx);
+  out += " " + Code(tlx_id3_v2_get_extended_header(ctx, &ext), 0);
+  for (uint32_t i = 0; i < 40 && tlx_id3_v2_get_frame_header_by_index(ctx, i, &f) == 0 && f.id != 0; ++i) {
     uint32_t num = 0, offset = 0;
-    add(frame.id), add(frame.size), add(tlx_id3_v2_get_frame_num(ctx, frame.id, &num));
+    out += " " + Code(tlx_id3_v2_get_frame_num(ctx, f.id, &num), num);
     for (uint32_t k = 0; k < num; ++k) {
       static uint8_t data[70000];
       uint32_t size = sizeof data;
-      int32_t rc = tlx_id3_v2_get_frame_data(ctx, frame.id, k, &size, data);
-      add(rc);
-      for (uint32_t b = 0; rc == 0 && b < size; b += 97) add(data[b]);
-      add(tlx_id3_v2_get_frame_data_offset(ctx, frame.id, k, &offset)), add(offset);
+      const int32_t rc = tlx_id3_v2_get_frame_data(ctx, f.id, k, &size, data);
+      out += " " + Code(rc, size) + "@" + Code(tlx_id3_v2_get_frame_data_offset(ctx, f.id, k, &offset), offset);
+      for (uint32_t b = 0; rc == 0 && b < size; b += 97) out += std::to_string(data[b]) + ",";
     }
   }
-  char text[31] = {};
-  uint32_t size = 30, genre = 0;
-  uint8_t track = 0;
-  add(tlx_id3_v1_get_title(ctx, &size, text));
-  out += std::string(text, size) + ' ';
-  add(tlx_id3_v1_get_genre(ctx, &genre)), add(genre);
-  add(tlx_id3_v1_get_tracknumebr(ctx, &track)), add(track);
   uint8_t chunk[7] = {};
-  size = sizeof chunk;
-  add(tlx_id3_v2_get_frame_data_init_by_index(ctx, 0));
-  int32_t rc = tlx_id3_v2_get_frame_data_progress(ctx, &size, chunk);
-  add(rc);
-  for (uint32_t b = 0; rc == 0 && b < size; ++b) add(chunk[b]);
+  uint32_t size = sizeof chunk;
+  out += " " + Code(tlx_id3_v2_get_frame_data_init_by_index(ctx, 0), 0);
+  out += " " + Code(tlx_id3_v2_get_frame_data_progress(ctx, &size, chunk), size) + ":";
+  out += std::string(chunk, chunk + sizeof chunk);
   tlx_id3_v2_get_frame_data_fin(ctx);
   return out;
 }
@@ -213,14 +198,9 @@ TEST_F(Id3Context, WritesInsideAReadSessionAreSeen) {
   tlx_id3_context ctx;
   ASSERT_EQ(0, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
   tlx_id3_read_session_begin(&ctx);
-  char text[31];
-  uint32_t size = 30;
-  ASSERT_EQ(0, tlx_id3_v1_get_title(&ctx, &size, text));
-  EXPECT_EQ("old", std::string(text, size));
+  EXPECT_EQ("old||||0|2|1", V1Fields(&ctx));
   ASSERT_EQ(0, tlx_id3_v1_set_title(&ctx, "new"));
-  size = 30;
-  ASSERT_EQ(0, tlx_id3_v1_get_title(&ctx, &size, text));
-  EXPECT_EQ("new", std::string(text, size));
+  EXPECT_EQ("new||||0|2|1", V1Fields(&ctx));
   EXPECT_EQ(428, tlx_id3_seek_content(&ctx, 1000, 0));
   EXPECT_EQ(1000, tlx_id3_seek_content(&ctx, 0, 2));
   tlx_id3_read_session_end(&ctx);
@@ -254,16 +234,11 @@ TEST_F(Id3ContextFault, FailedCreationLeavesNoFile) {
 }
 
 TEST_F(Id3ContextFault, ContentFailures) {
-  const std::wstring path = Make(Bytes(40, 7));
   tlx_id3_context ctx;
-  ASSERT_EQ(0, tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
+  ASSERT_EQ(0, tlx_id3_create_context(Make(Bytes(40, 7)).c_str(), TLX_ID3_MODE_WRITE, nullptr, &ctx));
   tlx_fault_arm(TLX_FAULT_WRITE, 2);  // the second step of a zero fill
   EXPECT_EQ(-3, tlx_id3_seek_content(&ctx, 1000, 0));
-  tlx_fault_arm(TLX_FAULT_FSYNC, 1);
-  EXPECT_EQ(TLX_ID3_E_SYSTEM, tlx_id3_flush_content(&ctx));
   ctx.work->write_len = 1;
-  tlx_fault_arm(TLX_FAULT_SEEK, 1);
-  EXPECT_EQ(TLX_ID3_E_SEEK, tlx_id3_flush_content(&ctx));
   tlx_fault_arm(TLX_FAULT_WRITE, 1);
   EXPECT_EQ(TLX_ID3_E_WRITE, tlx_id3_flush_content(&ctx));
   EXPECT_EQ(1u, ctx.work->write_len);  // still owed

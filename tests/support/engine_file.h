@@ -121,6 +121,45 @@ inline tlx_id3_v2_frame_header FrameRecord(const std::string& id, std::uint32_t 
   return frame;
 }
 
+// The value read, or "E<code>" where reading failed (by reference, so that
+// it is read after the call that fills it).
+template <typename T>
+std::string Code(std::int32_t rc, const T& value) {
+  return rc ? "E" + std::to_string(rc) : std::to_string(+value);
+}
+
+// The frames as the index reads them, "TIT2:5 TPE1:3 pad:80", the sizes
+// without extra header bytes; a failing query shows as its code.
+inline std::string Frames(tlx_id3_context* ctx) {
+  std::uint32_t total = 0, padding = 0;
+  std::string out;
+  if (std::int32_t rc = tlx_id3_v2_get_frame_total_num(ctx, &total)) out = Code(rc, 0) + " ";
+  for (std::uint32_t i = 0; i < total; ++i) {
+    tlx_id3_v2_frame_header f;
+    const std::int32_t rc = tlx_id3_v2_get_frame_header_by_index(ctx, i, &f);
+    const char id[5] = {char(f.id >> 24), char(f.id >> 16), char(f.id >> 8), char(f.id), 0};
+    out += rc ? Code(rc, 0) + " " : std::string(id) + ":" + std::to_string(f.size) + " ";
+  }
+  return out + "pad:" + Code(tlx_id3_v2_get_padding_size(ctx, &padding), padding);
+}
+
+// The ID3v1 fields as the getters read them: title|artist|album|comment|year|genre|track.
+inline std::string V1Fields(tlx_id3_context* ctx) {
+  std::string out;
+  for (auto getter : {tlx_id3_v1_get_title, tlx_id3_v1_get_artist, tlx_id3_v1_get_album, tlx_id3_v1_get_comment}) {
+    char text[31];
+    std::uint32_t size = 30;
+    const std::int32_t rc = getter(ctx, &size, text);
+    out += (rc ? Code(rc, 0) : std::string(text, size)) + "|";
+  }
+  std::int32_t year = 0;
+  std::uint32_t genre = 0;
+  std::uint8_t track = 0;
+  out += Code(tlx_id3_v1_get_year(ctx, &year), year) + "|";
+  out += Code(tlx_id3_v1_get_genre(ctx, &genre), genre) + "|";
+  return out + Code(tlx_id3_v1_get_tracknumebr(ctx, &track), track);
+}
+
 // Opens path for writing, runs edit inside one editing transaction and
 // commits: the first failing code, else that of closing.
 inline std::int32_t EditFile(const std::string& path,
