@@ -36,10 +36,11 @@ class Id3FaultSweep : public EngineTest {
   ~Id3FaultSweep() override { tlx_fault_reset(); }
 
   // Runs the operation once cleanly to count the calls, then once per call
-  // with that call failing. prepare() lays out the files, run() returns the
-  // first failing engine code (0 for success), check() judges the files.
-  void Sweep(const std::function<void()>& prepare, const std::function<int32_t()>& run,
-             const std::function<void(int32_t)>& check) {
+  // with that call failing. run() returns the first failing engine code (0
+  // for success), check() judges the files, prepare() lays them out anew.
+  void Sweep(const std::function<int32_t()>& run, const std::function<void(int32_t)>& check,
+             std::function<void()> prepare = nullptr) {
+    if (!prepare) prepare = [this] { Put(kOldFile); };
     prepare();
     tlx_fault_reset();
     ASSERT_EQ(0, run());
@@ -78,15 +79,13 @@ class Id3FaultSweep : public EngineTest {
       }
     };
   }
-  void PutOld() { Put(kOldFile); }
 
   std::string backup_ = dir_.File("song.bak");
 };
 
 TEST_F(Id3FaultSweep, Commit) {
   const Bytes added(700, 'n');
-  Sweep([&] { PutOld(); },
-        [&] {
+  Sweep([&] {
           return EditFile(path_, [&](tlx_id3_context* ctx) {
             EXPECT_EQ(0, tlx_id3_v2_remove_frame(ctx, Id("TPE1"), 0));
             const tlx_id3_v2_frame_header record = FrameRecord("TCON", uint32_t(added.size()));
@@ -100,8 +99,7 @@ TEST_F(Id3FaultSweep, Commit) {
 // or a new one, commits once the fault is gone.
 TEST_F(Id3FaultSweep, CommitThenRetryOnTheSameContext) {
   const Bytes expected = Rewritten(3, 0, Frame23("TIT2", Bytes(300, 't')), kAudio);
-  Sweep([&] { PutOld(); },
-        [&] {
+  Sweep([&] {
           Context ctx;
           int32_t rc = ctx.Open(path_);
           if (rc == 0) rc = tlx_id3_v2_edit_begin(ctx.get());
@@ -131,8 +129,7 @@ TEST_F(Id3FaultSweep, StreamedFrame) {
   const Bytes data = Audio(9000);
   const Bytes expected = Rewritten(3, 0, Concat({kFrames, Frame23("APIC", data)}), kAudio);
   const size_t at = 10 + kFrames.size() + 10;
-  Sweep([&] { PutOld(); },
-        [&] {
+  Sweep([&] {
           Context ctx;
           int32_t rc = ctx.Open(path_);
           const tlx_id3_v2_frame_header record = FrameRecord("APIC", uint32_t(data.size()));
@@ -163,8 +160,7 @@ TEST_F(Id3FaultSweep, StreamedFrame) {
 }
 
 TEST_F(Id3FaultSweep, PaddingAdjustment) {
-  Sweep([&] { PutOld(); },
-        [&] {
+  Sweep([&] {
           Context ctx;
           int32_t rc = ctx.Open(path_);
           if (rc == 0) rc = tlx_id3_v2_adjust_padding_size(ctx.get(), 2000);
@@ -176,11 +172,7 @@ TEST_F(Id3FaultSweep, PaddingAdjustment) {
 }
 
 TEST_F(Id3FaultSweep, Backup) {
-  Sweep([&] {
-          PutOld();
-          std::remove(backup_.c_str());
-        },
-        [&] { return tlx_id3_v2_backup(Widen(backup_).c_str(), Widen(path_).c_str(), nullptr); },
+  Sweep([&] { return tlx_id3_v2_backup(Widen(backup_).c_str(), Widen(path_).c_str(), nullptr); },
         [&](int32_t rc) {
           EXPECT_EQ(kOldFile, Contents());
           if (rc == 0) {
@@ -188,6 +180,10 @@ TEST_F(Id3FaultSweep, Backup) {
           } else {
             EXPECT_FALSE(FileExists(backup_));  // no partial backup
           }
+        },
+        [&] {
+          Put(kOldFile);
+          std::remove(backup_.c_str());
         });
 }
 
@@ -195,11 +191,7 @@ TEST_F(Id3FaultSweep, Recovery) {
   const Bytes backup = Id3v2Tag(3, 0, Concat({Frame23("TALB", Bytes(100, 'a')), Bytes(30, 0)}));
   const Bytes expected = Concat({backup, kAudio});
   auto recover = [&] { return tlx_id3_v2_recover(Widen(path_).c_str(), Widen(backup_).c_str(), nullptr); };
-  Sweep([&] {
-          PutOld();
-          WriteFile(backup_, backup);
-        },
-        recover,
+  Sweep(recover,
         [&](int32_t rc) {
           OldOrNew(expected)(rc);
           if (rc == 0) {
@@ -210,6 +202,10 @@ TEST_F(Id3FaultSweep, Recovery) {
             EXPECT_EQ(0, recover());
             EXPECT_EQ(expected, Contents());
           }
+        },
+        [&] {
+          Put(kOldFile);
+          WriteFile(backup_, backup);
         });
 }
 

@@ -100,7 +100,8 @@ TEST(Id3V2Header, FrameFlagsAndExtraBytes) {
 
 TEST(Id3V2Header, ExtendedHeader) {
   for (int crc = 0; crc < 2; ++crc) {
-    const Bytes ext = crc ? Concat({Be32(10), {0x80, 0}, Be32(0), Be32(0xDEADBEEF)}) : Concat({Be32(6), {0, 0}, Be32(40)});
+    const Bytes ext = crc ? Concat({Be32(10), {0x80, 0}, Be32(0), Be32(0xDEADBEEF)})
+                          : Concat({Be32(6), {0, 0}, Be32(40)});
     EngineFile file(Id3v2Tag(3, 0x40, Concat({ext, Frame23("TIT2", Text("t")), Bytes(40, 0)})));
     tlx_id3_v2_extended_header e;
     ASSERT_EQ(0, tlx_id3_v2_get_extended_header(file.ctx(), &e));
