@@ -85,7 +85,9 @@ TEST_F(Id3Edit, RefusedEditsLeaveTheListAsItWas) {
   EXPECT_EQ(TLX_ID3_E_PARAM, tlx_id3_v2_remove_frame(ctx.get(), Id("TCOP"), 0));
   EXPECT_EQ(TLX_ID3_E_PARAM, Add(ctx.get(), T("TCOP", "new"), false, 0));
   // A read-only frame made in this transaction is not protected.
-  EXPECT_EQ(0, Add(ctx.get(), T("TCOP", "x", 0x20)));
+  tlx_id3_v2_frame_header record = FrameRecord("TCOP", 2);
+  record.read_only = 1;
+  EXPECT_EQ(0, tlx_id3_v2_add_frame(ctx.get(), &record, kTcon.data()));
   EXPECT_EQ(0, tlx_id3_v2_remove_frame(ctx.get(), Id("TCOP"), 1));
   ASSERT_EQ(0, tlx_id3_v2_edit_end(ctx.get()));
   EXPECT_EQ(Rewritten(3, 0, Concat({kTit2, locked}), audio), Contents());

@@ -93,16 +93,11 @@ TEST(Id3V1, YearIsFourDigitsOrBlank) {
 
 TEST(Id3V1, StateAndReadOnlyAccess) {
   const Bytes original = Concat({Audio(200), Id3v1("t", "a", "b", "2000", "c", 1, 1)});
-  EngineFile file(original, TLX_ID3_MODE_WRITE);
-  // Setters need the idle state; getters refuse only the streaming states.
-  for (int32_t state : {TLX_ID3_STATE_READING, TLX_ID3_STATE_EDITING, TLX_ID3_STATE_WRITING}) {
-    file.ctx()->state = state;
-    EXPECT_EQ(TLX_ID3_E_STATE, tlx_id3_v1_set_title(file.ctx(), "x"));
-    EXPECT_EQ(state == TLX_ID3_STATE_EDITING ? "t|a|b|c|2000|1|1" : "E11|E11|E11|E11|E11|E11|E11",
-              V1Fields(file.ctx()));
-  }
+  EngineFile file(original, TLX_ID3_MODE_WRITE), read_only(original);
+  file.ctx()->state = TLX_ID3_STATE_EDITING;  // getters read on; setters wait for the idle state
+  EXPECT_EQ(TLX_ID3_E_STATE, tlx_id3_v1_set_title(file.ctx(), "x"));
+  EXPECT_EQ("t|a|b|c|2000|1|1", V1Fields(file.ctx()));
   file.ctx()->state = TLX_ID3_STATE_IDLE;
-  EngineFile read_only(original);
   EXPECT_EQ(TLX_ID3_E_WRITE, tlx_id3_v1_set_title(read_only.ctx(), "new"));
   EXPECT_EQ(original, file.Contents());
   EXPECT_EQ(original, read_only.Contents());
