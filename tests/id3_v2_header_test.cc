@@ -126,6 +126,7 @@ TEST(Id3V2Header, DamagedTags) {
   const std::pair<Bytes, const char*> cases[] = {
       {Concat({Text("ID3"), {3, 0, 0}, SyncSafe(100000), tit2}), "TIT2:3 pad:99987"},  // tag larger than the file
       {Id3v2Tag(3, 0, Concat({tit2, Text("TPE1"), Be32(0xFFFFFFFF), {0, 0}})), "TIT2:3 TPE1:4294967295 pad:0"},
+      {Id3v2Tag(3, 0, Concat({tit2, Text("TPE1"), Be32(0xFFFFFFF6), {0, 0}})), "TIT2:3 TPE1:4294967286 pad:0"},
       {Id3v2Tag(3, 0, Concat({Frame23("TIT2", {}), Frame23("TPE1", {}), Frame23("TALB", {})})),
        "TIT2:0 TPE1:0 TALB:0 pad:0"},
       {Id3v2Tag(3, 0, Concat({tit2, Text(std::string("TPE1\0\0", 6))})), "TIT2:3 pad:6"},  // tag ends in a header
