@@ -13,8 +13,8 @@ namespace {
 
 using namespace tagkit_test;
 
-const Bytes kSample = Concat({Id3v2Tag(3, 0, Concat({Frame23("TIT2", Enc0("first")), Frame23("TPE1", Enc0("artist"))})),
-                              Audio(1200), Id3v1("first", "artist", "", "", "", 1, 0)});
+const Bytes kSample = Concat({Id3v2Tag(3, 0, Concat({Frame23("TIT2", Enc0("first")), Frame23("TPE1", Enc0("a"))})),
+                              Audio(1200), Id3v1("first", "a", "", "", "", 1, 0)});
 
 // A property read through the object, or "<error>".
 std::wstring Get(CTagkit& tag, std::int32_t id = PROPID_TITLE) {
@@ -32,13 +32,12 @@ class TagkitClassTest : public ::testing::Test {
   const std::string a_ = dir_.File("a.mp3"), b_ = dir_.File("b.mp3");
 };
 
-TEST_F(TagkitClassTest, OpenResultCodes) {
+TEST_F(TagkitClassTest, OpenAndClose) {
   ASSERT_TRUE(MakeDir(dir_.File("sub")));
   const struct { const char* name; std::wstring path; std::int32_t mode; HRESULT expected; } cases[] = {
       {"mode 0", Widen(a_), 0, E_INVALIDARG},
       {"mode 3", Widen(a_), 3, E_INVALIDARG},
       {"missing file", dir_.WFile("missing.mp3"), 1, E_TAG_FILE_NOT_FOUND},
-      {"missing file for writing", dir_.WFile("missing.mp3"), 2, E_TAG_FILE_NOT_FOUND},
       {"empty path", L"", 1, E_TAG_FILE_NOT_FOUND},
       {"directory", dir_.WFile("sub"), 2, E_TAG_FILE_NOT_FOUND},
       {"read only", Widen(a_), 1, S_OK},
@@ -50,20 +49,15 @@ TEST_F(TagkitClassTest, OpenResultCodes) {
     EXPECT_EQ(c.expected, tag.Open(c.path, c.mode));
     EXPECT_EQ(c.expected == S_OK ? L"first" : L"<error>", Get(tag));
   }
-  CTagkit writer, other;
-  ASSERT_EQ(S_OK, writer.Open(Widen(a_), 2));
-  EXPECT_EQ(E_TAG_CANNOT_OPEN, other.Open(Widen(a_), 1));  // being written elsewhere
-  EXPECT_EQ(E_TAG_CANNOT_OPEN, writer.Open(Widen(b_), 0));  // already open, before the mode is checked
-  EXPECT_EQ(L"first", Get(writer));
-}
-
-// Reopened on another file, the object forgets the first one.
-TEST_F(TagkitClassTest, CloseAndReopen) {
-  CTagkit tag;
+  CTagkit tag, other;
   ASSERT_EQ(S_OK, tag.Open(Widen(a_), 2));
+  EXPECT_EQ(E_TAG_CANNOT_OPEN, other.Open(Widen(a_), 1));  // being written elsewhere
+  EXPECT_EQ(E_TAG_CANNOT_OPEN, tag.Open(Widen(b_), 0));  // already open, before the mode is checked
+  EXPECT_EQ(L"first", Get(tag));
   ASSERT_EQ(S_OK, tag.Close());
   EXPECT_EQ(S_OK, tag.Close());  // closing twice is harmless
   EXPECT_EQ(L"<error>", Get(tag));
+  // Reopened on another file, the object forgets the first one.
   ASSERT_EQ(S_OK, tag.Open(Widen(b_), 2));
   EXPECT_EQ(L"second", Get(tag));
   Strings out = {L"kept"};
@@ -122,7 +116,8 @@ HRESULT PutObject(CTagkit& t, std::int32_t id) { return t.PutGeob(id, {Holding<C
 TEST_F(TagkitClassTest, RefusedPutsLeaveTheFileAlone) {
   const HRESULT un = E_TAG_UNSUPPORTED, x = E_UNEXPECTED, fail = E_FAIL, null = E_POINTER;
   const std::int32_t title = PROPID_TITLE, picture = PROPID_PICTURE, mtdid = PROPID_OBJECT_MTDID;
-  const struct { const char* name; std::function<HRESULT(CTagkit&)> call; HRESULT closed, readOnly, v24, v23; } cases[] = {
+  typedef std::function<HRESULT(CTagkit&)> Call;
+  const struct { const char* name; Call call; HRESULT closed, readOnly, v24, v23; } cases[] = {
       {"PutString", [=](CTagkit& t) { return t.PutString(title, {L"x"}); }, x, fail, un, 0},
       {"PutString of a picture", [=](CTagkit& t) { return t.PutString(picture, {L"x"}); }, x, 0, 0, un},
       {"PutString of identifier 0", [](CTagkit& t) { return t.PutString(0, {L"x"}); }, x, 0, 0, un},
@@ -131,7 +126,8 @@ TEST_F(TagkitClassTest, RefusedPutsLeaveTheFileAlone) {
       {"PutBinary", [=](CTagkit& t) { return PutPicture(t, picture); }, x, fail, fail, 0},
       {"PutBinary of a music id", [](CTagkit& t) { return PutPicture(t, PROPID_MUSIC_ID); }, x, 0, 0, un},
       {"PutBinary of null", [=](CTagkit& t) { return t.PutBinary(picture, {nullptr}); }, x, 0, 0, null},
-      {"PutMusicId", [](CTagkit& t) { return t.PutMusicId({Holding<CTagkit::CMusicId>(Bytes(64))}); }, x, fail, un, 0},
+      {"PutMusicId", [](CTagkit& t) { return t.PutMusicId({Holding<CTagkit::CMusicId>(Bytes(64))}); }, x, fail, un,
+       0},
       {"PutMusicId of null", [](CTagkit& t) { return t.PutMusicId({nullptr}); }, x, 0, 0, null},
       {"PutMusicId without data", [](CTagkit& t) { return t.PutMusicId({boost::make_shared<CTagkit::CMusicId>()}); },
        x, 0, 0, x},
@@ -140,7 +136,8 @@ TEST_F(TagkitClassTest, RefusedPutsLeaveTheFileAlone) {
       {"PutGeob of another kind", [](CTagkit& t) { return PutObject(t, 0x7777); }, x, 0, 0, un},
       {"PutGeob of null", [=](CTagkit& t) { return t.PutGeob(mtdid, {nullptr}); }, x, 0, 0, null},
   };
-  const Bytes v24 = Concat({Id3v2Tag(4, 0, Frame23("TIT2", Enc0("v24"))), Audio(500), Id3v1("v1", "", "", "", "", 1, 0)});
+  const Bytes v24 =
+      Concat({Id3v2Tag(4, 0, Frame23("TIT2", Enc0("v24"))), Audio(500), Id3v1("v1", "", "", "", "", 1, 0)});
   for (const auto& c : cases) {
     const struct { const char* state; HRESULT expected; const Bytes& file; std::int32_t mode; const wchar_t* title; }
         states[] = {{"closed", c.closed, kSample, 0, L"<error>"}, {"read only", c.readOnly, kSample, 1, L"first"},

@@ -72,7 +72,8 @@ TEST_F(TagkitDateTest, ReadsYearAndDateFrames) {
 TEST_F(TagkitDateTest, PutDateStoresTheDayOrChangesNothing) {
   const double kSecond = 1.0 / 86400, k1980 = Day(1980, 1, 1);
   const struct {
-    const char* name; double value; HRESULT hr; double stored = 0; const char* year = nullptr; const char* ddmm = nullptr;
+    const char* name; double value; HRESULT hr;
+    double stored = 0; const char* year = nullptr; const char* ddmm = nullptr;
   } rows[] = {
       {"time of day dropped", 38353.75, S_OK, 38353.0, "2005", "0101"},
       {"rounded into the next day", 38354.0 - 0.2 * kSecond, S_OK, 38354.0, "2005", "0201"},

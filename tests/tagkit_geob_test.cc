@@ -22,14 +22,10 @@ typedef SongFileTest TagkitGeobTest;
 
 TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
   const Bytes a = {0xA}, b = {0xB}, none;
-  const Bytes utf16be = {0xFE, 0xFF, 0, 'U', 0, 'S', 0, 'R', 0, '_', 0, 'M', 0, 'T', 0, 'D', 0, 'I', 0, 'D', 0, 0};
   const struct { const char* name; Bytes frames; Bytes mtdid, qzvlx; int major = 3; } rows[] = {  // none: absent
       {"both kinds", Concat({G23("USR_QZVLX", b), G23("USR_MTDID", a)}), a, b},
       {"first of two", Concat({G23("USR_QZVLX", b), G23("USR_QZVLX", a)}), none, b},
       {"lower-case description", G23("usr_qzvlx", b), none, none},
-      {"UTF-16 big-endian description", Frame23("GEOB", Concat({{1}, Text("m"), {0, 0, 0}, utf16be, a})), a, none},
-      {"description without byte-order mark", Frame23("GEOB", Concat({{1, 'm', 0, 0, 0, 'U', 0, 0, 0}, a})), none, none},
-      {"non-empty filename", Frame23("GEOB", Concat({{0, 'm', 0, 'f', 0}, Text("USR_MTDID"), {0}, a})), none, none},
       {"frame claiming 2 GB", Concat({Text("GEOB"), {0x7F, 0xFF, 0xFF, 0xF0, 0, 0}, Geob("m", "USR_MTDID", a)}), none,
        none},
       // Someone else's malformed frame must not hide ours.
@@ -42,7 +38,8 @@ TEST_F(TagkitGeobTest, MatchesFramesByDescription) {
     Write(TaggedFile(row.major, row.frames));
     CTagkit tag;
     ASSERT_EQ(S_OK, tag.Open(WPath(), 1));
-    for (const auto& kind : {std::make_pair(PROPID_OBJECT_MTDID, row.mtdid), std::make_pair(PROPID_OBJECT_QZVLX, row.qzvlx)}) {
+    for (const auto& kind : {std::make_pair(PROPID_OBJECT_MTDID, row.mtdid),
+                             std::make_pair(PROPID_OBJECT_QZVLX, row.qzvlx)}) {
       std::vector<GeobPtr> objects;
       ASSERT_EQ(kind.second.empty() ? E_TAG_NO_VALUE : S_OK, tag.GetGeob(kind.first, objects)) << kind.first;
       if (!kind.second.empty()) { EXPECT_EQ(kind.second, DataOf(objects.at(0))); }
@@ -58,13 +55,15 @@ TEST_F(TagkitGeobTest, CommitRebuildsTheFramesFromTheCache) {
   const GeobPtr mine = Holding<CTagkit::CGeob>(data);
   mine->SetMimeType("text/plain");
   mine->SetDescription(L"mine");
-  const struct { const char* name; int major; std::function<HRESULT(CTagkit&)> change; std::vector<Bytes> frames; } rows[] = {
-      {"any change", 3, [](CTagkit& t) { return t.PutString(PROPID_ARTIST, {L"someone"}); }, {Mtdid({0xA}), Qzvlx({1})}},
-      {"an empty vector removes one", 3, [](CTagkit& t) { return t.PutGeob(PROPID_OBJECT_QZVLX, {}); }, {Mtdid({0xA})}},
+  const std::int32_t qzvlx = PROPID_OBJECT_QZVLX;
+  const struct { const char* name; int major; std::function<HRESULT(CTagkit&)> change; std::vector<Bytes> frames; }
+      rows[] = {
+      {"any change", 3, [](CTagkit& t) { return t.PutString(PROPID_ARTIST, {L"x"}); }, {Mtdid({0xA}), Qzvlx({1})}},
+      {"an empty vector removes one", 3, [=](CTagkit& t) { return t.PutGeob(qzvlx, {}); }, {Mtdid({0xA})}},
       {"only the first object is written", 3,
        [&mine](CTagkit& t) { return t.PutGeob(PROPID_OBJECT_QZVLX, {mine, Holding<CTagkit::CGeob>({7})}); },
        {Mtdid({0xA}), Qzvlx(data)}},
-      {"ID3v2.2", 2, [&mine](CTagkit& t) { return t.PutGeob(PROPID_OBJECT_MTDID, {mine}); }, {Mtdid(data), Qzvlx({1})}},
+      {"ID3v2.2", 2, [&](CTagkit& t) { return t.PutGeob(PROPID_OBJECT_MTDID, {mine}); }, {Mtdid(data), Qzvlx({1})}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -16,7 +16,10 @@ std::uint32_t Fnv1a(const Bytes& bytes) {
 TEST(TagkitObjectsCorpusTest, ReadsDatesAndPictures) {
   const std::string corpus = CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "corpus not present";
-  const struct { const char* file; int year, month, day; const wchar_t* pictureMime; std::size_t pictureSize; std::uint32_t pictureHash; } rows[] = {
+  const struct {
+    const char* file; int year, month, day;
+    const wchar_t* pictureMime; std::size_t pictureSize; std::uint32_t pictureHash;
+  } rows[] = {
       {"taglib/itunes10.mp3", 2011, 1, 1, L"image/png", 2315, 0xc4bec3fbu},  // ID3v2.2, PIC of format "PNG"
       {"taglib/005411.id3", 0, 0, 0, nullptr, 0, 0},  // ID3v2.4 is refused: nothing is read
       {"taglib/id3v22-tda.mp3", 2010, 4, 3, nullptr, 0, 0},  // TDA "0304": 3 April

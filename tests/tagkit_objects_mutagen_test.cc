@@ -29,7 +29,7 @@ for frame in tag.values():
 TEST(TagkitObjectsMutagenTest, ReaderSeesWhatWasWritten) {
   const std::string python = MutagenPython();
   if (python.empty()) GTEST_SKIP() << "python3-mutagen is not installed";
-  const Bytes jpeg = Concat({{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10}, Text("JFIF"), {0}, Pattern(3000, 1), {0xFF, 0xD9}});
+  const Bytes jpeg = Concat({{0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10}, Text("JFIF"), {0}, Pattern(3000, 1), {0xFF, 0xD9}});
   const Bytes png = Concat({{0x89}, Text("PNG"), {0x0D, 0x0A, 0x1A, 0x0A}, Pattern(1500, 2)});
   const Bytes idData = Pattern(64, 3), mtdidData = Pattern(777, 4), qzvlxData = Concat({{0, 0}, Pattern(99, 5)});
   const Bytes audio = Audio(5000);

@@ -58,8 +58,7 @@ std::string MutagenPython() {
   return "";
 }
 
-std::vector<std::string> RunPython(const std::string& python, const std::string& script,
-                                   const std::string& file) {
+std::vector<std::string> RunPython(const std::string& python, const std::string& script, const std::string& file) {
   std::vector<std::string> lines;
 #if !defined(_WIN32)
   TempDir dir;

@@ -25,11 +25,10 @@ std::string V1Text(const Bytes& file, std::size_t offset, std::size_t width = 30
 Bytes Pattern(std::size_t size, std::uint8_t seed);
 std::string Hex(const Bytes& bytes);
 
-// A python interpreter with mutagen, or "" (always "" on Windows).
+// A python interpreter with mutagen, or "" (always "" on Windows), and the
+// output lines of a script run by it with the file as its argument.
 std::string MutagenPython();
-// The output lines of the script run with the file as its argument.
-std::vector<std::string> RunPython(const std::string& python, const std::string& script,
-                                   const std::string& file);
+std::vector<std::string> RunPython(const std::string& python, const std::string& script, const std::string& file);
 
 // A value object (CPicture, CMusicId, CGeob) holding the bytes.
 template <class Value>
