@@ -46,7 +46,7 @@ TEST_F(TagkitCommitTest, WrittenFramesAndTrailerFields) {
        longArtist.substr(0, 30)},
       {"album", PROPID_ALBUM, {L"Alb"}, "TALB", {Enc1("Alb")}, 63, "Alb"},
       {"empty text: an empty frame", PROPID_ALBUM, {L""}, "TALB", {Enc1("")}, 63, ""},
-      {"track in the code page", PROPID_TRACK, {L"300"}, "TRCK", {Enc0("300")}, 126, "\x2C"},
+      {"track in the code page, low byte in the trailer", PROPID_TRACK, {L"300"}, "TRCK", {Enc0("300")}, 126, "\x2C"},
       {"numeric genre in the code page", PROPID_GENRE, {L"(17)Rock"}, "TCON", {Enc0("(17)Rock")}, 127, "\x11"},
       {"genre text in UTF-16", PROPID_GENRE, {L"Pop"}, "TCON", {Enc1("Pop")}, 127, "\x94"},
       {"isrc", PROPID_ISRC, {L"USABC0000001"}, "TSRC", {Enc1("USABC0000001")}, 0, ""},

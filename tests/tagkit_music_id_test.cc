@@ -17,8 +17,8 @@ Bytes Ufid(const std::string& owner, const Bytes& data) { return Concat({Text(ow
 
 class TagkitMusicIdTest : public SongFileTest {
  protected:
-  // Puts kData (without owner) on the file, puts times, and checks the
-  // identifier frames written and the identifier read back.
+  // Puts an identifier of kData without owner on the file as often as asked,
+  // then checks the owner filled in, the frames written and what reads back.
   void Put(const Bytes& file, int puts, const char* frame, const std::vector<Bytes>& frames) {
     Write(file);
     MusicIdPtr id = Holding<CTagkit::CMusicId>(kData);
