@@ -1,341 +1,174 @@
 // Writing text properties through CTagkit and the commit at Close: the
 // frames as written, the ID3v1 trailer, and what stays unchanged.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include <algorithm>
 
 #include "tag_inspect.h"
 #include "tagkit.h"
-#include "test_support.h"
 #include "tlx_system.h"
 
 namespace {
 
-using tagkit_test::Audio;
-using tagkit_test::Bytes;
-using tagkit_test::Concat;
-using tagkit_test::FramesWithId;
-using tagkit_test::Frame22;
-using tagkit_test::Frame23;
-using tagkit_test::Id3v1;
-using tagkit_test::Id3v2Tag;
-using tagkit_test::ReadFile;
-using tagkit_test::Text;
-using tagkit_test::Utf16Le;
-using tagkit_test::V1Text;
-using tagkit_test::Id3v1Part;
-using Strings = std::vector<std::wstring>;
+using namespace tagkit_test;
+using Puts = std::vector<std::pair<std::int32_t, Strings>>;
 
-Bytes Enc0(const std::string& text) { return Concat({{0}, Text(text), {0}}); }
-Bytes Enc1(const std::string& utf8) { return Concat({{1, 0xFF, 0xFE}, Utf16Le(utf8), {0, 0}}); }
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
+}
 
-class CommitTest : public ::testing::Test {
+class TagkitCommitTest : public SongFileTest {
  protected:
-  void SetUp() override {
-    tlx_set_thread_code_page(1252);
-    path_ = dir_.File("song.mp3");
+  void SetUp() override { tlx_set_thread_code_page(1252); }
+  void TearDown() override { tlx_set_thread_code_page(1252); }
+  // Opens the file for writing, puts each value, and closes.
+  void Commit(const Puts& puts) {
+    CTagkit tag;
+    ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
+    for (const auto& p : puts) ASSERT_EQ(S_OK, tag.PutString(p.first, p.second));
+    ASSERT_EQ(S_OK, tag.Close());
   }
-
-  void Write(const Bytes& bytes) { tagkit_test::WriteFile(path_, bytes); }
-  Bytes Read() const { return ReadFile(path_); }
-  void OpenForEdit() { ASSERT_EQ(S_OK, tag_.Open(tagkit_test::Widen(path_), 2)); }
-  void Put(std::int32_t id, const Strings& values) { ASSERT_EQ(S_OK, tag_.PutString(id, values)); }
-  void Commit() { ASSERT_EQ(S_OK, tag_.Close()); }
-  // Reopens the file and reads one property; empty when absent.
-  Strings ReadBack(std::int32_t id) {
-    CTagkit reader;
-    EXPECT_EQ(S_OK, reader.Open(tagkit_test::Widen(path_), 1));
-    Strings out;
-    reader.GetString(id, out);
-    return out;
-  }
-
-  tagkit_test::TempDir dir_;
-  std::string path_;
-  CTagkit tag_;
 };
 
-TEST_F(CommitTest, TitleIsWrittenAsUtf16AndOnlyItsFirstString) {
-  const Bytes audio = Audio(3000);
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TPE1", Enc0("Artist"))), audio}));
-  OpenForEdit();
-  Put(PROPID_TITLE, {L"A", L"B"});
-  Strings cached;
-  ASSERT_EQ(S_OK, tag_.GetString(PROPID_TITLE, cached));
-  EXPECT_EQ((Strings{L"A", L"B"}), cached);
-  // Nothing reaches the file before the commit.
-  EXPECT_TRUE(FramesWithId(Read(), "TIT2").empty());
-  Commit();
-
-  const Bytes file = Read();
-  EXPECT_EQ(std::vector<Bytes>{Bytes({1, 0xFF, 0xFE, 'A', 0, 0, 0})}, FramesWithId(file, "TIT2"));
-  EXPECT_EQ(std::vector<Bytes>{Enc0("Artist")}, FramesWithId(file, "TPE1"));
-  EXPECT_EQ("A", V1Text(Id3v1Part(file), 3));
-  EXPECT_EQ(audio, tagkit_test::AudioPart(file));
-}
-
-TEST_F(CommitTest, PayloadsOfWrittenFrames) {
-  struct Case {
-    const char* name;
-    std::int32_t id;
-    Strings values;
-    const char* frame;
-    std::vector<Bytes> payloads;
+// Each put on a tag with a title, two artist frames, a genre and a trailer:
+// the frames written in its place and the trailer's field (at v1At; 126 and
+// 127 are the track and genre bytes; 0: not checked). The trailer's text is
+// cut between characters, never inside one.
+TEST_F(TagkitCommitTest, WrittenFramesAndTrailerFields) {
+  const std::string e16 = Repeat("\xC3\xA9", 16), east10 = Repeat("\xE6\x9D\xB1", 10);
+  const std::string longArtist = "An artist whose name is longer than thirty bytes";
+  const struct {
+    const char* name; std::int32_t id; Strings values; const char* frame; std::vector<Bytes> payloads;
+    std::size_t v1At; std::string v1; int codePage = 1252;
+  } cases[] = {
+      {"title in UTF-16, the first string", PROPID_TITLE, {L"T\u00E9", L"B"}, "TIT2", {Enc1("T\xC3\xA9")}, 3, "T\xE9"},
+      {"artist cut to 30 bytes", PROPID_ARTIST, {Widen(longArtist)}, "TPE1", {Enc1(longArtist)}, 33,
+       longArtist.substr(0, 30)},
+      {"album", PROPID_ALBUM, {L"Alb"}, "TALB", {Enc1("Alb")}, 63, "Alb"},
+      {"empty text: an empty frame", PROPID_ALBUM, {L""}, "TALB", {Enc1("")}, 63, ""},
+      {"track in the code page, low byte in the trailer", PROPID_TRACK, {L"300"}, "TRCK", {Enc0("300")}, 126, "\x2C"},
+      {"numeric genre in the code page", PROPID_GENRE, {L"(17)Rock"}, "TCON", {Enc0("(17)Rock")}, 127, "\x11"},
+      {"genre text in UTF-16", PROPID_GENRE, {L"Pop"}, "TCON", {Enc1("Pop")}, 127, "\x94"},
+      {"isrc", PROPID_ISRC, {L"USABC0000001"}, "TSRC", {Enc1("USABC0000001")}, 0, ""},
+      {"copyright", PROPID_COPYRIGHT, {L"\u00A9 2001"}, "TCOP", {Enc1("\xC2\xA9 2001")}, 0, ""},
+      {"composer", PROPID_COMPOSER, {L"C"}, "TCOM", {Enc1("C")}, 0, ""},
+      {"a link frame per url", PROPID_ARTIST_URL, {L"u1", L"", L"u2"}, "WOAR", {Text("u1"), Text("u2")}, 0, ""},
+      {"deleting the artist", PROPID_ARTIST, {}, "TPE1", {}, 33, ""},
+      {"deleting the genre", PROPID_GENRE, {}, "TCON", {}, 127, "\x94"},
+      {"title in UTF-8", PROPID_TITLE, {Widen(e16)}, "TIT2", {Enc1(e16)}, 3, Repeat("\xC3\xA9", 15), 65001},
+      {"album in UTF-8", PROPID_ALBUM, {Widen("ab" + east10)}, "TALB", {Enc1("ab" + east10)}, 63,
+       "ab" + Repeat("\xE6\x9D\xB1", 9), 65001},
   };
-  const Case cases[] = {
-      {"track in the code page", PROPID_TRACK, {L"7"}, "TRCK", {Bytes({0, '7', 0})}},
-      {"numeric genre in the code page", PROPID_GENRE, {L"(13)"}, "TCON", {Enc0("(13)")}},
-      {"genre text in utf-16", PROPID_GENRE, {L"Pop"}, "TCON", {Enc1("Pop")}},
-      {"isrc", PROPID_ISRC, {L"USABC0000001"}, "TSRC", {Enc1("USABC0000001")}},
-      {"copyright", PROPID_COPYRIGHT, {L"\u00A9 2001"}, "TCOP", {Enc1("\xC2\xA9 2001")}},
-      {"composer", PROPID_COMPOSER, {L"C"}, "TCOM", {Enc1("C")}},
-      {"album", PROPID_ALBUM, {L"Alb"}, "TALB", {Enc1("Alb")}},
-      {"artist", PROPID_ARTIST, {L"Art"}, "TPE1", {Enc1("Art")}},
-      {"one link frame per url, no encoding byte", PROPID_ARTIST_URL, {L"u1", L"u2"}, "WOAR",
-       {Text("u1"), Text("u2")}},
-      {"empty urls are skipped", PROPID_ARTIST_URL, {L"", L"u2"}, "WOAR", {Text("u2")}},
-      {"an empty text is an empty frame", PROPID_ALBUM, {L""}, "TALB", {Bytes({1, 0xFF, 0xFE, 0, 0})}},
-  };
-  for (const Case& c : cases) {
+  const Bytes original = TaggedFile(3, Concat({Frame23("TIT2", Enc0("t")), Frame23("TPE1", Enc0("a")),
+                                               Frame23("TPE1", Enc0("b")), Frame23("TCON", Enc0("(3)"))}),
+                                    Id3v1("t", "a", "old album", "", "", 1, 3));
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(500)}));
-    OpenForEdit();
-    Put(c.id, c.values);
-    Commit();
-    EXPECT_EQ(c.payloads, FramesWithId(Read(), c.frame));
+    ASSERT_EQ(0, tlx_set_thread_code_page(c.codePage));
+    Write(original);
+    {
+      CTagkit tag;
+      ASSERT_EQ(S_OK, tag.Open(WPath(), 2));
+      ASSERT_EQ(S_OK, tag.PutString(c.id, c.values));
+      Strings cached;
+      const bool present = !c.values.empty() && !c.values[0].empty();
+      EXPECT_EQ(present ? S_OK : E_TAG_NO_VALUE, tag.GetString(c.id, cached));
+      EXPECT_EQ(present ? c.values : Strings(), cached);
+      EXPECT_EQ(original, Read());  // nothing reaches the file before the commit
+      ASSERT_EQ(S_OK, tag.Close());
+    }
+    const Bytes file = Read();
+    EXPECT_EQ(c.payloads, FramesWithId(file, c.frame));
+    if (c.v1At != 0) { EXPECT_EQ(c.v1, V1Text(file, c.v1At, c.v1At < 126 ? 30 : 1)); }
+    EXPECT_EQ(TagAudio(), AudioPart(file));
   }
 }
 
-TEST_F(CommitTest, Id3v1FieldsFollowThePuts) {
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(500)}));
-  OpenForEdit();
-  Put(PROPID_TITLE, {L"T\u00E9"});
-  Put(PROPID_ARTIST, {L"An artist whose name is longer than thirty bytes"});
-  Put(PROPID_ALBUM, {L"Alb"});
-  Put(PROPID_GENRE, {L"(17)Rock"});
-  Put(PROPID_TRACK, {L"300"});
-  Put(PROPID_COMPOSER, {L"not in ID3v1"});
-  Commit();
-  const Bytes v1 = Id3v1Part(Read());
-  ASSERT_EQ(128u, v1.size());
-  EXPECT_EQ("T\xE9", V1Text(v1, 3));
-  EXPECT_EQ("An artist whose name is longer", V1Text(v1, 33));
-  EXPECT_EQ("Alb", V1Text(v1, 63));
-  EXPECT_EQ(0, v1[125]);
-  EXPECT_EQ(300 & 0xFF, v1[126]);
-  EXPECT_EQ(17, v1[127]);
-}
-
-TEST_F(CommitTest, Id3v1FieldsAreCutBetweenCharacters) {
-  ASSERT_EQ(0, tlx_set_thread_code_page(65001));
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(500)}));
-  OpenForEdit();
-  Put(PROPID_TITLE, {std::wstring(16, L'\u00E9')});         // 32 bytes in UTF-8
-  Put(PROPID_ALBUM, {L"ab" + std::wstring(10, L'\u6771')});  // 2 + 30 bytes
-  Commit();
-  tlx_set_thread_code_page(1252);
-  const Bytes v1 = Id3v1Part(Read());
-  std::string title;
-  for (int i = 0; i < 15; ++i) title += "\xC3\xA9";
-  EXPECT_EQ(title, V1Text(v1, 3));
-  std::string album = "ab";
-  for (int i = 0; i < 9; ++i) album += "\xE6\x9D\xB1";
-  EXPECT_EQ(album, V1Text(v1, 63));
-}
-
-TEST_F(CommitTest, DeletingWithAnEmptyVector) {
-  Write(Concat({Id3v2Tag(3, 0, Concat({Frame23("TIT2", Enc0("t")), Frame23("TPE1", Enc0("a")),
-                                        Frame23("TPE1", Enc0("b")), Frame23("TCON", Enc0("(3)"))})),
-                Audio(500), Id3v1("t", "a", "", "", "", 1, 3)}));
-  OpenForEdit();
-  Put(PROPID_ARTIST, {});
-  Put(PROPID_GENRE, {});
-  Strings out;
-  EXPECT_EQ(E_TAG_NO_VALUE, tag_.GetString(PROPID_ARTIST, out));
-  Commit();
-  const Bytes file = Read();
-  EXPECT_TRUE(FramesWithId(file, "TPE1").empty());
-  EXPECT_TRUE(FramesWithId(file, "TCON").empty());
-  EXPECT_EQ("", V1Text(Id3v1Part(file), 33));
-  EXPECT_EQ(148, Id3v1Part(file)[127]);
-  EXPECT_TRUE(ReadBack(PROPID_ARTIST).empty());
-}
-
-TEST_F(CommitTest, RoundTripOfEveryTextPropertyInEachTagKind) {
-  const struct {
-    std::int32_t id;
-    Strings values;
-  } puts[] = {
-      {PROPID_TITLE, {L"Caf\u00E9 \u6771\u4EAC \U0001F3B5"}},
-      {PROPID_TRACK, {L"12"}},
-      {PROPID_ISRC, {L"GBAYE0000351"}},
-      {PROPID_GENRE, {L"Bossa \u00D1ova"}},
-      {PROPID_COPYRIGHT, {L"\u2117 1999 \u0141\u00F3d\u017A"}},
-      {PROPID_ALBUM, {L"\u0410\u043B\u044C\u0431\u043E\u043C"}},
-      {PROPID_ARTIST, {L"\u00C9dith \U00020BB7"}},
-      {PROPID_COMPOSER, {L"\u4F5C\u66F2"}},
-      {PROPID_ARTIST_URL, {L"http://a.example/1", L"http://a.example/2"}},
+// Non-ASCII text, surrogate pairs included, comes back as put, whatever the
+// file had before; the tag keeps its version and the audio stays.
+TEST_F(TagkitCommitTest, EveryTextPropertyRoundTripsInEachKindOfFile) {
+  const Puts puts = {
+      {PROPID_TITLE, {L"Caf\u00E9 \u6771\u4EAC \U0001F3B5"}}, {PROPID_TRACK, {L"12"}}, {PROPID_ISRC, {L"GB0000351"}},
+      {PROPID_GENRE, {L"Bossa \u00D1ova"}}, {PROPID_COPYRIGHT, {L"\u2117 1999 \u0141\u00F3d\u017A"}},
+      {PROPID_ALBUM, {L"\u0410\u043B\u044C\u0431\u043E\u043C"}}, {PROPID_ARTIST, {L"\u00C9dith \U00020BB7"}},
+      {PROPID_COMPOSER, {L"\u4F5C\u66F2"}}, {PROPID_ARTIST_URL, {L"http://a.example/1", L"http://a.example/2"}},
   };
-  const struct {
-    const char* name;
-    Bytes tag;
-    const char* titleFrame;
-  } files[] = {
-      {"ID3v2.3", Id3v2Tag(3, 0, Frame23("TIT2", Enc0("old"))), "TIT2"},
-      {"ID3v2.2", Id3v2Tag(2, 0, Frame22("TT2", Enc0("old"))), "TT2"},
-      {"no tag", Bytes(), "TIT2"},
-      {"ID3v1 only", Id3v1("old", "", "", "", "", 1, 2), "TIT2"},
+  const Bytes audio = Audio(2000);
+  const struct { const char* name; Bytes file; Bytes audio; int version; } files[] = {
+      {"ID3v2.3", Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("old"))), audio}), audio, 3},
+      {"ID3v2.2", Concat({Id3v2Tag(2, 0, Frame22("TT2", Enc0("old"))), audio}), audio, 2},
+      {"no tag", audio, audio, 3},
+      {"ID3v1 only", Concat({audio, Id3v1("old", "", "", "", "", 1, 2)}), audio, 3},
+      {"empty file", Bytes(), Bytes(), 3},
+      {"only ID3", Text("ID3"), Text("ID3"), 3},
+      {"shorter than a tag header", Audio(5), Audio(5), 3},
   };
   for (const auto& f : files) {
     SCOPED_TRACE(f.name);
-    const Bytes audio = Audio(2000);
-    const bool trailerOnly = f.tag.size() == 128;
-    Write(trailerOnly ? Concat({audio, f.tag}) : Concat({f.tag, audio}));
-    OpenForEdit();
-    for (const auto& p : puts) Put(p.id, p.values);
-    Commit();
+    Write(f.file);
+    Commit(puts);
     const Bytes file = Read();
-    EXPECT_EQ(1u, FramesWithId(file, f.titleFrame).size());
-    EXPECT_EQ(audio, tagkit_test::AudioPart(file));
-    for (const auto& p : puts) EXPECT_EQ(p.values, ReadBack(p.id)) << std::hex << p.id;
-  }
-}
-
-TEST_F(CommitTest, Id3v22FramesKeepThreeCharacterIdentifiers) {
-  Write(Concat({Id3v2Tag(2, 0, Frame22("TT2", Enc0("old"))), Audio(800)}));
-  OpenForEdit();
-  Put(PROPID_TRACK, {L"7"});
-  Put(PROPID_ARTIST_URL, {L"u"});
-  Commit();
-  const Bytes file = Read();
-  EXPECT_EQ(2, file[3]);
-  EXPECT_EQ(std::vector<Bytes>{Bytes({0, '7', 0})}, FramesWithId(file, "TRK"));
-  EXPECT_EQ(std::vector<Bytes>{Text("u")}, FramesWithId(file, "WAR"));
-  EXPECT_EQ(std::vector<Bytes>{Enc0("old")}.size(), FramesWithId(file, "TT2").size());
-}
-
-TEST_F(CommitTest, CommitWithoutTitleAddsAnEmptyTitleAndATrailer) {
-  const Bytes audio = Audio(1500);
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TALB", Enc0("x"))), audio}));
-  OpenForEdit();
-  Put(PROPID_ARTIST, {L"a"});
-  Commit();
-  const Bytes file = Read();
-  EXPECT_EQ(std::vector<Bytes>{Bytes({1, 0xFF, 0xFE, 0, 0})}, FramesWithId(file, "TIT2"));
-  const Bytes v1 = Id3v1Part(file);
-  ASSERT_EQ(128u, v1.size());
-  EXPECT_EQ("", V1Text(v1, 3));
-  EXPECT_EQ("a", V1Text(v1, 33));
-  EXPECT_EQ(audio, tagkit_test::AudioPart(file));
-}
-
-TEST_F(CommitTest, FilesWithoutCompleteTagGetOne) {
-  for (const Bytes& bytes : {Bytes(), Text("ID3"), Audio(5)}) {
-    SCOPED_TRACE(bytes.size());
-    Write(bytes);
-    OpenForEdit();
-    Put(PROPID_ARTIST, {L"a"});
-    Commit();
-    const Bytes file = Read();
-    EXPECT_EQ(std::vector<Bytes>{Enc1("a")}, FramesWithId(file, "TPE1"));
-    EXPECT_EQ(bytes, tagkit_test::AudioPart(file));
-    EXPECT_EQ((Strings{L"a"}), ReadBack(PROPID_ARTIST));
-  }
-}
-
-TEST_F(CommitTest, TitleRuleMakesTheTrailerFollowTheFrame) {
-  Write(Concat({Id3v2Tag(3, 0, Concat({Frame23("TIT2", Enc0("Frame title")), Frame23("TPE1", Enc0("a"))})),
-                Audio(700), Id3v1("Trailer title", "a", "", "", "", 1, 0)}));
-  OpenForEdit();
-  Put(PROPID_ALBUM, {L"b"});
-  Commit();
-  const Bytes file = Read();
-  const auto frames = tagkit_test::ReadFrames(file);
-  ASSERT_FALSE(frames.empty());
-  EXPECT_EQ("TIT2", frames.back().id);  // rewritten after the others
-  EXPECT_EQ(1u, FramesWithId(file, "TIT2").size());
-  EXPECT_EQ("Frame title", V1Text(Id3v1Part(file), 3));
-}
-
-TEST_F(CommitTest, UndecodableTitleSurvivesACommitOfOtherProperties) {
-  const Bytes utf8Title = {3, 'C', 'a', 'f', 0xC3, 0xA9};
-  for (const Bytes& trailer : {Bytes(), Id3v1("V1 title", "", "", "", "", 1, 0)}) {
-    SCOPED_TRACE(trailer.size());
-    Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", utf8Title)), Audio(600), trailer}));
-    OpenForEdit();
-    Put(PROPID_ARTIST, {L"a"});
-    Commit();
-    const Bytes file = Read();
-    EXPECT_EQ(std::vector<Bytes>{utf8Title}, FramesWithId(file, "TIT2"));
-    if (!trailer.empty()) {
-      EXPECT_EQ("V1 title", V1Text(Id3v1Part(file), 3));
+    EXPECT_EQ(f.version, file.at(3));
+    EXPECT_EQ(1u, FramesWithId(file, f.version == 2 ? "TT2" : "TIT2").size());
+    EXPECT_EQ(f.audio, AudioPart(file));
+    CTagkit reader;
+    ASSERT_EQ(S_OK, reader.Open(WPath(), 1));
+    for (const auto& p : puts) {
+      Strings out;
+      EXPECT_EQ(S_OK, reader.GetString(p.first, out));
+      EXPECT_EQ(p.second, out) << std::hex << p.first;
     }
   }
 }
 
-TEST_F(CommitTest, RepeatedPutsLeaveOneFrame) {
-  struct Case {
-    const char* name;
-    Bytes body;
+// The title frame is rewritten last and copied into the trailer, so that both
+// tags agree; a title that cannot be decoded is left as it was. Frames the
+// class does not know are kept; an extended header is dropped, its padding
+// size and CRC would no longer match the rewritten tag.
+TEST_F(TagkitCommitTest, CommitOfAnotherProperty) {
+  const Bytes utf8Title = {3, 'C', 'a', 'f', 0xC3, 0xA9}, comm = Concat({{0}, Text("eng"), {0}, Text("c")});
+  const struct { const char* name; Bytes file; Bytes title; std::string v1Title; } cases[] = {
+      {"no title: an empty one", TaggedFile(3, Frame23("TALB", Enc0("x"))), Enc1(""), ""},
+      {"the frame's title goes to the trailer",
+       TaggedFile(3, Concat({Frame23("TIT2", Enc0("Frame title")), Frame23("TPE1", Enc0("a"))}),
+                  Id3v1("Trailer title", "a", "", "", "", 1, 0)), Enc1("Frame title"), "Frame title"},
+      {"undecodable title kept", TaggedFile(3, Frame23("TIT2", utf8Title)), utf8Title, ""},
+      {"undecodable title and its trailer kept",
+       TaggedFile(3, Frame23("TIT2", utf8Title), Id3v1("V1 title", "", "", "", "", 1, 0)), utf8Title, "V1 title"},
+      {"extended header", Concat({Id3v2Tag(3, 0x40, Concat({Be32(6), {0, 0}, Be32(0), Frame23("TIT2", Enc0("t")),
+                                                            Frame23("TXXX", Enc0("keep")), Frame23("COMM", comm)})),
+                                  TagAudio()}), Enc1("t"), "t"},
   };
-  const Case cases[] = {
-      {"no frame", Frame23("TPE1", Enc0("a"))},
-      {"one frame", Frame23("TIT2", Enc0("old"))},
-      {"two frames", Concat({Frame23("TIT2", Enc0("old1")), Frame23("TIT2", Enc0("old2"))})},
-      {"undecodable frame", Frame23("TIT2", {3, 'u', 't', 'f'})},
+  auto others = [](const Bytes& file) {
+    auto frames = ReadFrames(file);
+    frames.erase(std::remove_if(frames.begin(), frames.end(), [](const std::pair<std::string, Bytes>& f) {
+                   return f.first == "TIT2" || f.first == "TPE1";
+                 }), frames.end());
+    return frames;
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Write(Concat({Id3v2Tag(3, 0, c.body), Audio(400)}));
-    OpenForEdit();
-    Put(PROPID_TITLE, {L"first"});
-    Put(PROPID_TITLE, {L"second"});
-    Commit();
+    Write(c.file);
+    Commit({{PROPID_ARTIST, {L"b"}}});
+    const Bytes file = Read();
+    EXPECT_EQ(std::vector<Bytes>{c.title}, FramesWithId(file, "TIT2"));
+    if (c.title != utf8Title) { EXPECT_EQ("TIT2", ReadFrames(file).back().first); }
+    EXPECT_EQ(c.v1Title, V1Text(file, 3));
+    EXPECT_EQ("b", V1Text(file, 33));
+    EXPECT_EQ(others(c.file), others(file));
+    EXPECT_EQ(0, file[5] & 0x40);
+    EXPECT_EQ(TagAudio(), AudioPart(file));
+  }
+}
+
+TEST_F(TagkitCommitTest, RepeatedPutsLeaveOneFrame) {
+  for (const Bytes& frames : {Frame23("TPE1", Enc0("a")), Frame23("TIT2", Enc0("old")),
+                              Concat({Frame23("TIT2", Enc0("old1")), Frame23("TIT2", Enc0("old2"))}),
+                              Frame23("TIT2", {3, 'u', 't', 'f'})}) {
+    Write(TaggedFile(3, frames));
+    Commit({{PROPID_TITLE, {L"first"}}, {PROPID_TITLE, {L"second"}}});
     EXPECT_EQ(std::vector<Bytes>{Enc1("second")}, FramesWithId(Read(), "TIT2"));
   }
-}
-
-TEST_F(CommitTest, ExtendedHeaderIsDroppedAndOtherFramesKept) {
-  const Bytes ext = Concat({tagkit_test::Be32(6), {0, 0}, tagkit_test::Be32(0)});
-  const Bytes frames = Concat({Frame23("TIT2", Enc0("t")), Frame23("TXXX", Enc0("keep")),
-                               Frame23("COMM", Text("\x00" "eng" "\x00" "c"))});
-  const Bytes audio = Audio(900);
-  Write(Concat({Id3v2Tag(3, 0x40, Concat({ext, frames})), audio}));
-  OpenForEdit();
-  Put(PROPID_ARTIST, {L"a"});
-  Commit();
-  const Bytes file = Read();
-  EXPECT_EQ(0, file[5] & 0x40);
-  EXPECT_EQ(1u, FramesWithId(file, "TXXX").size());
-  EXPECT_EQ(1u, FramesWithId(file, "COMM").size());
-  EXPECT_EQ(std::vector<Bytes>{Enc0("t")}.size(), FramesWithId(file, "TIT2").size());
-  EXPECT_EQ(audio, tagkit_test::AudioPart(file));
-}
-
-TEST_F(CommitTest, ArgumentChecks) {
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(300)}));
-  const Bytes before = Read();
-  EXPECT_EQ(E_UNEXPECTED, tag_.PutString(PROPID_TITLE, {L"x"}));
-  OpenForEdit();
-  for (std::int32_t id : {PROPID_PICTURE, PROPID_RELEASE_DATE, PROPID_MUSIC_ID, 0, 0x7FFFFFFF}) {
-    EXPECT_EQ(E_TAG_UNSUPPORTED, tag_.PutString(id, {L"x"})) << id;
-  }
-  // Refused puts open no transaction, so Close has nothing to commit.
-  Commit();
-  EXPECT_EQ(before, Read());
-}
-
-TEST_F(CommitTest, ReadOnlyObjectRefusesChanges) {
-  Write(Concat({Id3v2Tag(3, 0, Frame23("TIT2", Enc0("t"))), Audio(300)}));
-  const Bytes before = Read();
-  ASSERT_EQ(S_OK, tag_.Open(tagkit_test::Widen(path_), 1));
-  EXPECT_EQ(E_FAIL, tag_.PutString(PROPID_TITLE, {L"x"}));
-  Strings out;
-  ASSERT_EQ(S_OK, tag_.GetString(PROPID_TITLE, out));
-  EXPECT_EQ(Strings{L"t"}, out);
-  EXPECT_EQ(S_OK, tag_.Close());
-  EXPECT_EQ(before, Read());
 }
 
 }  // namespace

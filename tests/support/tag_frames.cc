@@ -3,39 +3,31 @@
 #include <cstring>
 
 namespace tagkit_test {
-namespace {
 
-std::size_t TagEnd(const Bytes& file) {
+std::size_t TagLength(const Bytes& file) {
   if (file.size() < 10 || std::memcmp(file.data(), "ID3", 3) != 0) return 0;
-  std::size_t size = (std::size_t(file[6] & 0x7F) << 21) | (std::size_t(file[7] & 0x7F) << 14) |
-                     (std::size_t(file[8] & 0x7F) << 7) | std::size_t(file[9] & 0x7F);
-  return 10 + size;
+  return 10 + ((std::size_t{file[6]} << 21) | (std::size_t{file[7]} << 14) |
+               (std::size_t{file[8]} << 7) | file[9]);
 }
 
-}  // namespace
-
-std::vector<RawFrame> ReadFrames(const Bytes& file) {
-  std::vector<RawFrame> frames;
-  std::size_t end = TagEnd(file);
+std::vector<std::pair<std::string, Bytes>> ReadFrames(const Bytes& file) {
+  std::vector<std::pair<std::string, Bytes>> frames;
+  const std::size_t end = TagLength(file);
   if (end == 0 || end > file.size()) return frames;
-  const int major = file[3];
-  const std::size_t header = major == 2 ? 6 : 10;
-  const std::size_t idLength = major == 2 ? 3 : 4;
+  const bool v22 = file[3] == 2;
+  const std::size_t header = v22 ? 6 : 10;
+  auto number = [&file](std::size_t at, int bytes) {
+    std::size_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = (value << 8) | file[at + i];
+    return value;
+  };
   std::size_t at = 10;
-  if (major == 3 && (file[5] & 0x40) != 0 && at + 4 <= end) {
-    at += 4 + ((std::size_t(file[at]) << 24) | (std::size_t(file[at + 1]) << 16) |
-               (std::size_t(file[at + 2]) << 8) | std::size_t(file[at + 3]));
-  }
+  if (!v22 && (file[5] & 0x40) != 0 && at + 4 <= end) at += 4 + number(at, 4);  // extended header
   while (at + header <= end && file[at] != 0) {
-    RawFrame frame;
-    frame.id.assign(file.begin() + at, file.begin() + at + idLength);
-    std::size_t size = major == 2 ? (std::size_t(file[at + 3]) << 16) | (std::size_t(file[at + 4]) << 8) |
-                                        std::size_t(file[at + 5])
-                                  : (std::size_t(file[at + 4]) << 24) | (std::size_t(file[at + 5]) << 16) |
-                                        (std::size_t(file[at + 6]) << 8) | std::size_t(file[at + 7]);
+    const std::size_t size = v22 ? number(at + 3, 3) : number(at + 4, 4);
     if (at + header + size > end) break;
-    frame.data.assign(file.begin() + at + header, file.begin() + at + header + size);
-    frames.push_back(frame);
+    frames.emplace_back(std::string(file.begin() + at, file.begin() + at + (v22 ? 3 : 4)),
+                        Bytes(file.begin() + at + header, file.begin() + at + header + size));
     at += header + size;
   }
   return frames;
@@ -43,25 +35,21 @@ std::vector<RawFrame> ReadFrames(const Bytes& file) {
 
 std::vector<Bytes> FramesWithId(const Bytes& file, const std::string& id) {
   std::vector<Bytes> out;
-  for (const RawFrame& frame : ReadFrames(file)) {
-    if (frame.id == id) out.push_back(frame.data);
+  for (const auto& frame : ReadFrames(file)) {
+    if (frame.first == id) out.push_back(frame.second);
   }
   return out;
 }
 
 Bytes AudioPart(const Bytes& file) {
-  std::size_t begin = TagEnd(file);
-  std::size_t end = file.size();
-  if (end >= 128 && std::memcmp(file.data() + end - 128, "TAG", 3) == 0) end -= 128;
-  if (begin > end) return Bytes();
-  return Bytes(file.begin() + begin, file.begin() + end);
+  const std::size_t begin = TagLength(file);
+  const std::size_t end = file.size() - Id3v1Part(file).size();
+  return begin > end ? Bytes() : Bytes(file.begin() + begin, file.begin() + end);
 }
 
 Bytes Id3v1Part(const Bytes& file) {
-  if (file.size() >= 128 && std::memcmp(file.data() + file.size() - 128, "TAG", 3) == 0) {
-    return Bytes(file.end() - 128, file.end());
-  }
-  return Bytes();
+  if (file.size() < 128 || std::memcmp(file.data() + file.size() - 128, "TAG", 3) != 0) return {};
+  return Bytes(file.end() - 128, file.end());
 }
 
 const Bytes& TagAudio() {
@@ -70,7 +58,8 @@ const Bytes& TagAudio() {
 }
 
 Bytes TaggedFile(int major, const Bytes& frames, const Bytes& v1) {
-  return Concat({Id3v2Tag(static_cast<std::uint8_t>(major), 0, Concat({frames, Bytes(64, 0)})), TagAudio(), v1});
+  return Concat({Id3v2Tag(static_cast<std::uint8_t>(major), 0, Concat({frames, Bytes(64, 0)})),
+                 TagAudio(), v1});
 }
 
 }  // namespace tagkit_test

@@ -1,9 +1,11 @@
-// Reads back what a test wrote: the frames of an ID3v2.2/2.3 tag (without
-// unsynchronisation) and the bytes between the tag and the ID3v1 trailer.
+// Files for the class tests and what the class wrote into them: the frames
+// of an ID3v2.2/2.3 tag (without unsynchronisation), the bytes between the
+// tag and the ID3v1 trailer, and the trailer.
 #ifndef TAGKIT_TESTS_SUPPORT_TAG_FRAMES_H_
 #define TAGKIT_TESTS_SUPPORT_TAG_FRAMES_H_
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -12,13 +14,12 @@
 
 namespace tagkit_test {
 
-struct RawFrame {
-  std::string id;
-  Bytes data;
-};
+using Strings = std::vector<std::wstring>;
 
-// Frames in file order; empty when the file has no ID3v2 tag.
-std::vector<RawFrame> ReadFrames(const Bytes& file);
+// 10 + the tag size, or 0 without an ID3v2 tag.
+std::size_t TagLength(const Bytes& file);
+// Identifier and data of each frame in file order; empty without a tag.
+std::vector<std::pair<std::string, Bytes>> ReadFrames(const Bytes& file);
 // Data of every frame with the identifier, in file order.
 std::vector<Bytes> FramesWithId(const Bytes& file, const std::string& id);
 // The bytes after the ID3v2 tag and before an ID3v1 trailer.
@@ -34,9 +35,10 @@ const Bytes& TagAudio();
 // A test that works on one file, song.mp3, in its own directory.
 class SongFileTest : public ::testing::Test {
  protected:
-  void Write(const Bytes& bytes) { WriteFile(dir_.File("song.mp3"), bytes); }
+  void Write(const Bytes& bytes) { WriteFile(Path(), bytes); }
+  std::string Path() const { return dir_.File("song.mp3"); }
   std::wstring WPath() const { return dir_.WFile("song.mp3"); }
-  Bytes Read() const { return ReadFile(dir_.File("song.mp3")); }
+  Bytes Read() const { return ReadFile(Path()); }
 
   TempDir dir_;
 };
