@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -290,6 +291,10 @@ class TLX_API CTagkit {
   std::map<std::int32_t, PictureVector> m_pictures;
   std::map<std::int32_t, MusicIdVector> m_musicIds;
   std::map<std::int32_t, GeobVector> m_geobs;
+  // Picture and music identifier properties whose frame this transaction
+  // added: it is the first of its kind, before any stored frame kept
+  // because it could not be read.
+  std::set<std::int32_t> m_addedFirst;
   std::string m_ownerId;
   bool m_foreignMusicId;
 };

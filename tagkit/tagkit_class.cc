@@ -132,6 +132,7 @@ HRESULT CTagkit::Clear() {
   initOwnerId();
   m_musicIds.clear();
   m_geobs.clear();
+  m_addedFirst.clear();
   return S_OK;
 }
 

@@ -71,6 +71,7 @@ HRESULT CTagkit::PutMusicId(const MusicIdVector& values) {
   hr = tagkit_frames::AddFrame(Context(), m_v2Version, frameId, payload.block, length, atHead);
   if (FAILED(hr)) return hr;
   m_musicIds[PROPID_MUSIC_ID] = values;
+  m_addedFirst.insert(PROPID_MUSIC_ID);
   return S_OK;
 }
 

@@ -78,7 +78,10 @@ HRESULT CTagkit::PutBinary(std::int32_t id, const PictureVector& values) {
     hr = E_TAG_UNSUPPORTED;
   }
   if (FAILED(hr)) return hr;
-  if (!values.empty()) m_pictures[id] = values;
+  if (!values.empty()) {
+    m_pictures[id] = values;
+    m_addedFirst.insert(id);
+  }
   return S_OK;
 }
 
