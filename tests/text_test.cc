@@ -58,7 +58,7 @@ TEST_F(TextTest, CodePagesThroughTheSystem) {
   } cases[] = {
       {1250, "\x8a", L"\u0160"},    {1251, "\xc0\xff", L"\u0410\u044f"}, {1253, "\xc1", L"\u0391"},
       {1254, "\xfd", L"\u0131"},    {1255, "\xe0", L"\u05d0"},           {1256, "\xc7", L"\u0627"},
-      {1257, "\xe0", L"\u0105"},    {1258, "a", L"a"},                   {936, "\xd6\xd0", L"\u4e2d"},
+      {1257, "\xe0", L"\u0105"},    {1258, "\xc3", L"\u0102"},           {936, "\xd6\xd0", L"\u4e2d"},
       {949, "\xc7\xd1", L"\ud55c"}, {950, "\xa4\xa4", L"\u4e2d"},        {65001, "\xe2\x82\xac", L"\u20ac"},
       {932, "\x93\xfa\x96\x7b", L"\u65e5\u672c"},  // double-byte characters
       {932, "A\xb1", L"A\uff71"},                  // half-width katakana, one byte
@@ -84,15 +84,15 @@ TEST_F(TextTest, UndecodableBytesBecomeReplacementCharacters) {
     std::string bytes;
     std::wstring text;
   } cases[] = {
-      {932, "A\x93", L"A\ufffd"},             // a lead byte cut off at the end
+      {932, "A\x93", L"A\ufffd"},                // a lead byte cut off at the end
       {932, "\x93\xfa\xa0x", L"\u65e5\ufffdx"},  // a byte that starts no character
-      {932, "\x93 A", L"\ufffd A"},           // a lead byte without its trail byte
+      {932, "\x93 A", L"\ufffd A"},              // a lead byte without its trail byte
       {65001, "\xf0\x9f\x98\x80", L"\U0001F600"},
-      {65001, "\xc3(", L"\ufffd("},           // missing continuation
-      {65001, "\xc0\x80", L"\ufffd\ufffd"},   // overlong
-      {65001, "\x80z", L"\ufffdz"},           // stray continuation
-      {65001, "\xe2\x82", L"\ufffd"},         // cut off at the end
-      {65001, "\xed\xa0\x80", L"\ufffd"},     // an encoded surrogate
+      {65001, "\xc3(", L"\ufffd("},              // missing continuation
+      {65001, "\xc0\x80", L"\ufffd\ufffd"},      // overlong
+      {65001, "\x80z", L"\ufffdz"},              // stray continuation
+      {65001, "\xe2\x82", L"\ufffd"},            // cut off at the end
+      {65001, "\xed\xa0\x80", L"\ufffd"},        // an encoded surrogate
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.code_page << " " << c.bytes);

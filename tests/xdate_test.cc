@@ -22,8 +22,7 @@ TEST(XDateTest, ConvertsBothWays) {
   } rows[] = {
       {"epoch", {1899, 12, 30, 0, 0, 0, 7, 364}, 0.0},
       {"1900 is no leap year", {1900, 3, 1, 0, 0, 0, 5, 60}, 61.0},
-      {"leap day 2000", {2000, 2, 29, 0, 0, 0, 3, 60}, 36585.0},
-      {"evening", {2005, 1, 1, 18, 0, 0, 7, 1}, 38353.75},
+      {"leap day 2000, evening", {2000, 2, 29, 18, 0, 0, 3, 60}, 36585.75},
       // Before the epoch the day counts backwards, the time forwards.
       {"negative with time", {1899, 12, 29, 6, 0, 0, 6, 363}, -1.25},
       {"first day", {100, 1, 1, 0, 0, 0, 6, 1}, -657434.0},
@@ -48,7 +47,6 @@ TEST(XDateTest, RoundsToTheNearestSecond) {
     std::vector<std::int32_t> day_time;
   } rows[] = {
       {-0.5, {30, 12, 0, 0}},  // 30 December 1899, noon
-      {1.5 + 0.4 / 86400, {31, 12, 0, 0}},
       {1.5 + 0.6 / 86400, {31, 12, 0, 1}},
       {2.0 - 0.4 / 86400, {1, 0, 0, 0}},  // carries into 1 January 1900
       {-1.25 - 0.6 / 86400, {29, 6, 0, 1}},
