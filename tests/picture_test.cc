@@ -1,10 +1,9 @@
+// CPicture: parsing APIC and PIC payloads, and the bounded data copy. The
+// reading of whole tags (tagkit_picture_test.cc) covers frame selection.
 #include "tagkit.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,7 +24,7 @@ Bytes PictureBytes(Picture& picture) {
 
 TEST(PictureTest, ParsesPayloads) {
   const Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0};
-  struct Row {
+  const struct {
     const char* name;
     bool pic;  // PIC (ID3v2.2) rather than APIC
     Bytes payload;
@@ -34,16 +33,11 @@ TEST(PictureTest, ParsesPayloads) {
     Bytes data;
   } rows[] = {
       {"APIC", false, Concat({{0}, Text("image/jpeg"), {0, 3}, Text("cover"), {0}, jpeg}), S_OK, L"image/jpeg", jpeg},
-      {"APIC empty MIME type", false, Concat({{0, 0, 3, 0}, jpeg}), S_OK, L"", jpeg},
       {"APIC MIME type in the code page", false, Concat({{0}, Text("image/\xE9"), {0, 3, 0}}), S_OK, L"image/\u00E9", {}},
-      {"APIC UTF-16 description", false, Concat({{1}, Text("image/png"), {0, 0}, {0xFF, 0xFE, 'A', 0, 0, 0}, jpeg}),
-       S_OK, L"image/png", jpeg},
       // 'A' 00 00 'B': a zero pair at an odd distance ends nothing.
       {"APIC UTF-16 terminator at even distance", false, Concat({{1}, Text("x"), {0, 0}, {'A', 0, 0, 'B', 0, 0}, {7}}),
        S_OK, L"x", {7}},
-      {"APIC terminator is the last byte", false, Concat({{0}, Text("image/png"), {0, 3, 0}}), S_OK, L"image/png", {}},
       {"APIC encoding 2", false, Concat({{2}, Text("image/png"), {0, 3, 0}, jpeg}), E_FAIL, L"", {}},
-      {"APIC encoding 3", false, Concat({{3}, Text("image/png"), {0, 3, 0}, jpeg}), E_FAIL, L"", {}},
       {"APIC MIME type unterminated", false, Concat({{0}, Text("image/png")}), E_FAIL, L"", {}},
       {"APIC no picture type", false, Concat({{0}, Text("image/png"), {0}}), E_FAIL, L"", {}},
       {"APIC description unterminated", false, Concat({{0}, Text("image/png"), {0, 3, 'a'}}), E_FAIL, L"", {}},
@@ -52,13 +46,11 @@ TEST(PictureTest, ParsesPayloads) {
       {"PIC JPG", true, Concat({{0}, Text("JPG"), {3}, Text("d"), {0}, jpeg}), S_OK, L"image/jpeg", jpeg},
       {"PIC PNG", true, Concat({{0}, Text("PNG"), {3, 0}, jpeg}), S_OK, L"image/png", jpeg},
       {"PIC lower-case jpg", true, Concat({{0}, Text("jpg"), {3, 0}, jpeg}), S_OK, L"", jpeg},
-      {"PIC UTF-16 description", true, Concat({{1}, Text("PNG"), {0}, {0xFE, 0xFF, 0, 'A', 0, 0}, jpeg}), S_OK,
-       L"image/png", jpeg},
       {"PIC encoding 3", true, Concat({{3}, Text("PNG"), {3, 0}, jpeg}), E_FAIL, L"", {}},
       {"PIC truncated in the format", true, Concat({{0}, Text("PN")}), E_FAIL, L"", {}},
       {"PIC description unterminated", true, Concat({{0}, Text("PNG"), {3}}), E_FAIL, L"", {}},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     // A heap block of exactly the payload's size: the sanitizer sees overreads.
     std::unique_ptr<unsigned char[]> payload(new unsigned char[row.payload.size()]);
@@ -72,34 +64,31 @@ TEST(PictureTest, ParsesPayloads) {
     EXPECT_EQ(row.result == S_OK ? row.mime : L"old", picture.Mime());
     EXPECT_EQ(row.result == S_OK ? row.data : Bytes{9}, PictureBytes(picture));
   }
-}
-
-TEST(PictureTest, DataCallsAndNullPointers) {
   Picture picture;
-  const unsigned char bytes[] = {1, 2, 3, 4, 5};
   EXPECT_EQ(E_POINTER, picture.SetAPIC(nullptr, 10));
   EXPECT_EQ(E_POINTER, picture.SetPIC(nullptr, 10));
+}
+
+// GetData copies at most the size asked for and reports what it copied.
+TEST(PictureTest, GetDataCopiesNoMoreThanAsked) {
+  Picture picture;
+  const unsigned char bytes[] = {1, 2, 3, 4, 5};
   EXPECT_EQ(E_POINTER, picture.SetAll(nullptr, 10, L"image/png"));
   EXPECT_EQ(E_INVALIDARG, picture.SetData(bytes, -1));
   ASSERT_EQ(S_OK, picture.SetAll(bytes, 5, L"image/png"));
-
-  // GetData copies at most the size asked for and reports what it copied.
   unsigned char buffer[8] = {};
   unsigned char* target = buffer;
-  std::int32_t size = 8;
+  for (std::int32_t asked : {8, 2, -3}) {
+    SCOPED_TRACE(asked);
+    std::fill(buffer, buffer + 8, 0);
+    std::int32_t size = asked;
+    ASSERT_EQ(S_OK, picture.GetData(&target, size));
+    const std::int32_t copied = std::max(0, std::min(asked, 5));
+    EXPECT_EQ(copied, size);
+    EXPECT_EQ(Concat({Bytes(bytes, bytes + copied), Bytes(8 - copied, 0)}), Bytes(buffer, buffer + 8));
+  }
+  std::int32_t size = 1;
   EXPECT_EQ(E_POINTER, picture.GetData(nullptr, size));
-  ASSERT_EQ(S_OK, picture.GetData(&target, size));
-  EXPECT_EQ(5, size);
-  EXPECT_EQ(Bytes(bytes, bytes + 5), Bytes(buffer, buffer + 5));
-  std::fill(buffer, buffer + 8, 0);
-  size = 2;
-  ASSERT_EQ(S_OK, picture.GetData(&target, size));
-  EXPECT_EQ(2, size);
-  EXPECT_EQ(Bytes({1, 2, 0}), Bytes(buffer, buffer + 3));
-  size = -3;
-  ASSERT_EQ(S_OK, picture.GetData(&target, size));
-  EXPECT_EQ(0, size);
-
   // SetData keeps the MIME type.
   ASSERT_EQ(S_OK, picture.SetData(bytes, 0));
   EXPECT_EQ(0, picture.Size());

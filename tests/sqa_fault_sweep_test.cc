@@ -3,23 +3,26 @@
 // once written, the old tag.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "container_support.h"
-#include "sqa_internal.h"
-#include "tlx_system.h"
 
 namespace tagkit_test {
 namespace {
 
-const Bytes kOldFrames = Concat({Frame23("TIT2", TextData("Old title")),
-                                 Frame23("TPE1", TextData("Artist"))});
+#if defined(TLX_FAULT_INJECTION)
+
+const Bytes kOldFrames =
+    Concat({Frame23("TIT2", TextData("Old title")), Frame23("TPE1", TextData("Artist"))});
 const Bytes kNewFrames = Concat({Frame23("TIT2", TextData("New title")),
-                                 Frame23("TPE1", TextData("Artist")),
-                                 Frame23("PRIV", Bytes(2900, 0x42))});
+                                 Frame23("TPE1", TextData("Artist")), Frame23("PRIV", Bytes(2900, 0x42))});
 const Bytes kTail = Concat({CodecHeader(), Audio(9000)});
-const std::size_t kOldTagLength = 10 + 2000;
+const Bytes kOriginal = Concat({Kq7Tag(kOldFrames, 2000 - kOldFrames.size()), kTail});
+const std::size_t kOldTagLength = 2010;
+const Bytes kOldTag(kOriginal.begin(), kOriginal.begin() + kOldTagLength);
 
 // Begins, changes the title, adds a frame that makes the tag grow (so that
 // the end re-pads it with a second rewrite), and ends. Stops at a failure.
@@ -27,83 +30,71 @@ int32_t Edit(tlx_sqa_context* ctx) {
   int32_t rc = tlx_sqa_edit_begin(ctx);
   if (rc == 0) rc = PutFrame(&ctx->id3, "TIT2", TextData("New title"), 0);
   if (rc == 0) rc = PutFrame(&ctx->id3, "PRIV", Bytes(2900, 0x42));
-  if (rc != 0) return rc;
-  return tlx_sqa_edit_end(ctx);
+  return rc != 0 ? rc : tlx_sqa_edit_end(ctx);
 }
 
-// The new frames and the old codec header and audio, with zero padding of
-// any length: the state between the rewrite and the re-padding.
+std::size_t TagLength(const Bytes& file) {
+  return file.size() < 10 ? 0 : 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
+}
+
+// The new frames with zero padding of any length before the old codec header
+// and audio: the state between the rewrite and the re-padding.
 bool HoldsNewContent(const Bytes& file) {
-  if (file.size() < 10 + kNewFrames.size()) return false;
-  if (!std::equal(file.begin(), file.begin() + 6, Kq7Tag({}).begin())) return false;
-  std::size_t tag_length =
-      10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
-  std::size_t frames_end = 10 + kNewFrames.size();
-  if (tag_length < frames_end || file.size() != tag_length + kTail.size()) return false;
-  if (!std::equal(kNewFrames.begin(), kNewFrames.end(), file.begin() + 10)) return false;
-  for (std::size_t i = frames_end; i < tag_length; ++i) {
-    if (file[i] != 0) return false;
-  }
-  return std::equal(kTail.begin(), kTail.end(), file.begin() + tag_length);
+  const std::size_t length = TagLength(file);
+  return length >= 10 + kNewFrames.size() &&
+         file == Concat({Kq7Tag(kNewFrames, length - 10 - kNewFrames.size()), kTail});
 }
 
-// Enough to tell files apart in a failure message.
-std::string Describe(const Bytes& file) {
-  if (file.size() < 10) return "a file of " + std::to_string(file.size()) + " bytes";
-  std::size_t tag_length = 10 + ((file[6] << 21) | (file[7] << 14) | (file[8] << 7) | file[9]);
-  return std::string(file.begin(), file.begin() + 3) + " tag of " + std::to_string(tag_length) +
-         " bytes, file of " + std::to_string(file.size());
-}
-
-#if defined(TLX_FAULT_INJECTION)
-class SqaFaultSweep : public ::testing::Test {
+class SqaFaultSweep : public SqaFileTest {
  protected:
+  // Temporary files go to a folder of their own, to be seen when left behind.
   void SetUp() override {
-    const char* saved = std::getenv(tagkit_test::TempDirVariable());
+    const char* saved = std::getenv(TempDirVariable());
     had_tmpdir_ = saved != nullptr;
-    if (had_tmpdir_) saved_tmpdir_ = saved;
-    tagkit_test::SetEnv(tagkit_test::TempDirVariable(), temp_.path());
+    if (saved != nullptr) saved_tmpdir_ = saved;
+    SetEnv(TempDirVariable(), temp_.path());
   }
   void TearDown() override {
-    tlx_fault_reset();
     if (had_tmpdir_) {
-      tagkit_test::SetEnv(tagkit_test::TempDirVariable(), saved_tmpdir_);
+      SetEnv(TempDirVariable(), saved_tmpdir_);
     } else {
-      tagkit_test::UnsetEnv(tagkit_test::TempDirVariable());
+      UnsetEnv(TempDirVariable());
     }
+    SqaFileTest::TearDown();
   }
-  void Open(tlx_sqa_context* ctx) {
+  // The original file, no backup, and a write context with a backup path.
+  void Prepare(tlx_sqa_context* ctx) {
+    WriteFile(file_, kOriginal);
+    std::remove(backup_.c_str());
     ASSERT_EQ(0, tlx_sqa_create_context(wfile_.c_str(), TLX_SQA_MODE_WRITE, 0, wbackup_.c_str(), ctx));
   }
   // Runs `step` on a freshly prepared context once per call of each file
   // operation that a clean run makes, failing that call; `check` then looks
   // at the result. Returns how many runs saw their failure happen.
-  template <typename Prepare, typename Step, typename Check>
-  int Sweep(Prepare prepare, Step step, Check check) {
+  template <typename Before, typename Step, typename Check>
+  int Sweep(Before before, Step step, Check check) {
     tlx_sqa_context ctx;
-    prepare(&ctx);
+    before(&ctx);
     tlx_fault_reset();
     EXPECT_EQ(0, step(&ctx));
     std::uint32_t calls[TLX_FAULT_OP_COUNT];
-    for (int op = 0; op < TLX_FAULT_OP_COUNT; ++op) {
-      calls[op] = tlx_fault_calls(static_cast<tlx_fault_op>(op));
-    }
+    for (int op = 0; op < TLX_FAULT_OP_COUNT; ++op) calls[op] = tlx_fault_calls(tlx_fault_op(op));
     EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx));
     int fired = 0;
     for (int op = 0; op < TLX_FAULT_OP_COUNT; ++op) {
       for (std::uint32_t nth = 1; nth <= calls[op]; ++nth) {
         SCOPED_TRACE(testing::Message() << "operation " << op << " call " << nth);
-        prepare(&ctx);
+        before(&ctx);
         tlx_fault_reset();
-        tlx_fault_arm(static_cast<tlx_fault_op>(op), nth);
-        int32_t rc = step(&ctx);
+        tlx_fault_arm(tlx_fault_op(op), nth);
+        const int32_t rc = step(&ctx);
         fired += tlx_fault_fired() ? 1 : 0;
         tlx_fault_reset();
         check(&ctx, rc);
         // The context lets go of the file (a context that lost its handle says
-        // so), and no temporary file is left, in the temporary directory or
+        // so), and no temporary file is left, in the temporary folder or
         // beside the file.
-        int32_t lost = ctx.fd == TLX_INVALID_HANDLE ? TLX_ID3_E_CLOSE : TLX_ID3_OK;
+        const int32_t lost = ctx.fd == TLX_INVALID_HANDLE ? TLX_ID3_E_CLOSE : TLX_ID3_OK;
         EXPECT_EQ(lost, tlx_sqa_destroy_context(&ctx));
         EXPECT_EQ(std::vector<std::string>(), ListDir(temp_.path()));
         EXPECT_EQ(FileExists(backup_) ? 2u : 1u, ListDir(dir_.path()).size());
@@ -112,41 +103,15 @@ class SqaFaultSweep : public ::testing::Test {
     return fired;
   }
 
-  TempDir dir_;
   TempDir temp_;
   bool had_tmpdir_ = false;
   std::string saved_tmpdir_;
-  const std::string file_ = dir_.File("song.sqa");
-  const std::wstring wfile_ = dir_.WFile("song.sqa");
-  const std::string backup_ = dir_.File("song.bak");
-  const std::wstring wbackup_ = dir_.WFile("song.bak");
-  const Bytes original_ = Concat({Kq7Tag(kOldFrames, 2000 - kOldFrames.size()), kTail});
-  const Bytes old_tag_ = Bytes(original_.begin(), original_.begin() + kOldTagLength);
 };
 
 TEST_F(SqaFaultSweep, EditIsAlwaysOldOrNewWithAnIntactBackup) {
   Bytes edited;
-  auto prepare = [&](tlx_sqa_context* ctx) {
-    WriteFile(file_, original_);
-    std::remove(backup_.c_str());
-    Open(ctx);
-  };
-  auto check = [&](tlx_sqa_context*, int32_t rc) {
-    Bytes now = ReadFile(file_);
-    if (rc == 0) {
-      EXPECT_TRUE(now == edited) << Describe(now);
-    } else {
-      EXPECT_TRUE(now == original_ || HoldsNewContent(now)) << "code " << rc << ": " << Describe(now);
-    }
-    if (now != original_) {
-      EXPECT_TRUE(FileExists(backup_));
-    }
-    if (FileExists(backup_)) {
-      EXPECT_EQ(old_tag_, ReadFile(backup_));
-    }
-  };
   auto step = [&](tlx_sqa_context* ctx) {
-    int32_t rc = Edit(ctx);
+    const int32_t rc = Edit(ctx);
     if (edited.empty()) {  // the clean run
       edited = ReadFile(file_);
       EXPECT_TRUE(HoldsNewContent(edited));
@@ -154,15 +119,27 @@ TEST_F(SqaFaultSweep, EditIsAlwaysOldOrNewWithAnIntactBackup) {
     }
     return rc;
   };
-  EXPECT_GT(Sweep(prepare, step, check), 20);
+  auto check = [&](tlx_sqa_context*, int32_t rc) {
+    const Bytes now = ReadFile(file_);
+    if (rc == 0) {
+      EXPECT_TRUE(now == edited) << "tag of " << TagLength(now) << " bytes, file of " << now.size();
+    } else {
+      EXPECT_TRUE(now == kOriginal || HoldsNewContent(now)) << "code " << rc << ": " << "tag of " << TagLength(now) << " bytes, file of " << now.size();
+    }
+    if (now != kOriginal) {
+      EXPECT_TRUE(FileExists(backup_));
+    }
+    if (FileExists(backup_)) {
+      EXPECT_EQ(kOldTag, ReadFile(backup_));
+    }
+  };
+  EXPECT_GT(Sweep([&](tlx_sqa_context* ctx) { Prepare(ctx); }, step, check), 20);
 }
 
 TEST_F(SqaFaultSweep, RecoveryIsAllOrNothingAndKeepsTheContextUsable) {
   Bytes edited;
-  auto prepare = [&](tlx_sqa_context* ctx) {
-    WriteFile(file_, original_);
-    std::remove(backup_.c_str());
-    Open(ctx);
+  auto before = [&](tlx_sqa_context* ctx) {
+    Prepare(ctx);
     ASSERT_EQ(0, Edit(ctx));
     if (edited.empty()) edited = ReadFile(file_);
   };
@@ -170,11 +147,11 @@ TEST_F(SqaFaultSweep, RecoveryIsAllOrNothingAndKeepsTheContextUsable) {
     return tlx_sqa_recover_id3v2(wfile_.c_str(), wbackup_.c_str(), ctx);
   };
   auto check = [&](tlx_sqa_context* ctx, int32_t rc) {
-    Bytes now = ReadFile(file_);
-    EXPECT_TRUE(now == original_ || (rc != 0 && now == edited)) << "code " << rc << ": " << Describe(now);
+    const Bytes now = ReadFile(file_);
+    EXPECT_TRUE(now == kOriginal || (rc != 0 && now == edited)) << "code " << rc << ": " << "tag of " << TagLength(now) << " bytes, file of " << now.size();
     // The backup goes only once the file is recovered.
     if (now == edited || FileExists(backup_)) {
-      EXPECT_EQ(old_tag_, ReadFile(backup_));
+      EXPECT_EQ(kOldTag, ReadFile(backup_));
     }
     // The context reads whichever file is there now, unless it reported that
     // it could not open it again.
@@ -185,11 +162,12 @@ TEST_F(SqaFaultSweep, RecoveryIsAllOrNothingAndKeepsTheContextUsable) {
     EXPECT_EQ(ctx->id3.fd, ctx->fd);
     std::uint32_t size = 0;
     EXPECT_EQ(0, tlx_sqa_get_tag_size(ctx, &size));
-    EXPECT_EQ(now == original_ ? kOldTagLength : 3072u, size);
+    EXPECT_EQ(now == kOriginal ? kOldTagLength : 3072u, size);
   };
-  EXPECT_GT(Sweep(prepare, step, check), 10);
+  EXPECT_GT(Sweep(before, step, check), 10);
 }
-#endif
+
+#endif  // TLX_FAULT_INJECTION
 
 }  // namespace
 }  // namespace tagkit_test

@@ -1,54 +1,39 @@
-// Builders for container files: a tag with the "kq7" magic, the 96-byte codec
-// data header, and the audio after it.
+// Container files for tests: a tag with the "kq7" magic, the 96-byte codec
+// data header and the audio after it; a fixture with one file and a context.
 #ifndef TAGKIT_TESTS_SUPPORT_CONTAINER_SUPPORT_H_
 #define TAGKIT_TESTS_SUPPORT_CONTAINER_SUPPORT_H_
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <cstring>
 #include <string>
 
+#include "sqa_internal.h"
 #include "test_support.h"
-#include "tlx_id3.h"
+#include "tlx_system.h"
 
 namespace tagkit_test {
 
-// An ID3v2.3-style tag with the container's magic; padding zero bytes follow
-// the frames.
+// An ID3v2.3 tag with the container's magic; zero padding follows the frames.
 inline Bytes Kq7Tag(const Bytes& frames, std::size_t padding = 0) {
   Bytes body = frames;
   body.resize(frames.size() + padding, 0);
   Bytes tag = Id3v2Tag(3, 0, body);
-  tag[0] = 'k';
-  tag[1] = 'q';
-  tag[2] = '7';
+  std::memcpy(tag.data(), "kq7", 3);
   return tag;
 }
 
-struct CodecHeaderFields {
-  std::uint8_t codec = 1;
-  std::uint8_t b33 = 0;
-  std::uint8_t b34 = 0x28;  // 44100 Hz, channel configuration 2
-  std::uint8_t b35 = 0x5F;  // 768-byte frames
-  std::uint16_t encryption_id = 1;
-  std::uint16_t size = 96;
-  std::uint8_t version = 1;
-  const char* magic = "KQ7";
-};
-
-// Bytes 8-31 and 88-95 carry recognisable patterns, 36-87 are zero.
-inline Bytes CodecHeader(const CodecHeaderFields& fields = CodecHeaderFields()) {
-  Bytes out(96, 0);
-  for (int i = 0; i < 3; ++i) out[i] = static_cast<std::uint8_t>(fields.magic[i]);
-  out[3] = fields.version;
-  out[4] = static_cast<std::uint8_t>(fields.size >> 8);
-  out[5] = static_cast<std::uint8_t>(fields.size);
-  out[6] = static_cast<std::uint8_t>(fields.encryption_id >> 8);
-  out[7] = static_cast<std::uint8_t>(fields.encryption_id);
-  for (int i = 8; i < 32; ++i) out[i] = static_cast<std::uint8_t>(0x10 + i);
-  out[32] = fields.codec;
-  out[33] = fields.b33;
-  out[34] = fields.b34;
-  out[35] = fields.b35;
-  for (int i = 88; i < 96; ++i) out[i] = static_cast<std::uint8_t>(0xA0 + i);
+// Version 1, size 96, encryption id 1, bytes 32-35 as given (by default codec
+// 1, 44100 Hz, 2 channels, 768-byte frames). Bytes 8-31 and 88-95 carry
+// recognisable patterns, 36-87 are zero.
+inline Bytes CodecHeader(std::uint8_t codec = 1, std::uint8_t b33 = 0, std::uint8_t b34 = 0x28,
+                         std::uint8_t b35 = 0x5F) {
+  Bytes out = Concat({Text("KQ7"), {1, 0, 96, 0, 1}});
+  for (int i = 8; i < 32; ++i) out.push_back(static_cast<std::uint8_t>(0x10 + i));
+  out.insert(out.end(), {codec, b33, b34, b35});
+  out.resize(88, 0);
+  for (int i = 88; i < 96; ++i) out.push_back(static_cast<std::uint8_t>(0xA0 + i));
   return out;
 }
 
@@ -65,6 +50,38 @@ inline int32_t PutFrame(tlx_id3_context* id3, const char* id, const Bytes& data,
                         : tlx_id3_v2_update_frame(id3, &frame, data.data(),
                                                   static_cast<std::uint32_t>(occurrence));
 }
+
+// song.sqa and its backup path in a fresh folder, and a context that is
+// destroyed at the end when it is still open.
+class SqaFileTest : public ::testing::Test {
+ protected:
+  SqaFileTest() { std::memset(&ctx_, 0, sizeof ctx_); }
+  void TearDown() override {
+#if defined(TLX_FAULT_INJECTION)
+    tlx_fault_reset();
+#endif
+    if (ctx_.path != nullptr) {
+      EXPECT_EQ(0, tlx_sqa_destroy_context(&ctx_));
+    }
+  }
+  // Writes content to the file and creates ctx_ on it.
+  int32_t Create(const Bytes& content, int32_t mode, const wchar_t* backup = nullptr) {
+    WriteFile(file_, content);
+    return tlx_sqa_create_context(wfile_.c_str(), mode, 0, backup, &ctx_);
+  }
+  std::string Title() {
+    std::uint8_t buffer[64];
+    std::uint32_t size = sizeof buffer;
+    EXPECT_EQ(0, tlx_id3_v2_get_frame_data(&ctx_.id3, TLX_ID3_FRAME_ID('T', 'I', 'T', '2'), 0,
+                                           &size, buffer));
+    return std::string(buffer + 1, buffer + size);
+  }
+
+  TempDir dir_;
+  const std::string file_ = dir_.File("song.sqa"), backup_ = dir_.File("song.bak");
+  const std::wstring wfile_ = dir_.WFile("song.sqa"), wbackup_ = dir_.WFile("song.bak");
+  tlx_sqa_context ctx_;
+};
 
 }  // namespace tagkit_test
 
