@@ -75,6 +75,8 @@ std::vector<std::string> RunPython(const std::string& python, const std::string&
     }
   }
   pclose(pipe);
+#else
+  (void)python, (void)script, (void)file;  // no independent reader there
 #endif
   return lines;
 }
