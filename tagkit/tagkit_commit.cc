@@ -93,9 +93,11 @@ HRESULT CTagkit::DeleteFrame(std::int32_t id) {
   if (FAILED(hr)) return hr;
   // A frame added by an earlier put is replaced alone: the stored frames
   // behind it were kept for a reason that still holds.
-  if (m_addedFirst.erase(id) != 0) {
+  if (m_addedFirst.count(id) != 0) {
     const std::int32_t rc = tlx_id3_v2_remove_frame(Context(), frameId, 0);
-    return rc == TLX_ID3_OK || rc == TLX_ID3_E_NOT_FOUND ? S_OK : E_FAIL;
+    if (rc != TLX_ID3_OK && rc != TLX_ID3_E_NOT_FOUND) return E_FAIL;
+    m_addedFirst.erase(id);
+    return S_OK;
   }
   // A binary frame that could not be read is not known to be ours, so it is
   // kept; a text frame that could not be decoded is still the old value of
