@@ -419,6 +419,38 @@ int32_t tlx_id3_v2_set_allow_tag_id(tlx_id3_context* ctx, const char* tag_id) {
   return TLX_ID3_OK;
 }
 
+int32_t tlx_id3_set_options(tlx_id3_context* ctx, uint32_t options) {
+  static const char kFunction[] = "tlx_id3_set_options";
+  tlx_trace("tlx_id3_set_options() enter");
+  const uint32_t known = TLX_ID3_OPTION_V24 | TLX_ID3_OPTION_SPLIT_LINKS;
+  if (ctx == nullptr || ctx->work == nullptr || (options & ~known) != 0) {
+    tlx_trace_error(kParamInvalid, kFunction);
+    return TLX_ID3_E_PARAM;
+  }
+  if (ctx->state != TLX_ID3_STATE_IDLE) {
+    tlx_trace_error("in %s() transaction is invalid.", kFunction);
+    return TLX_ID3_E_STATE;
+  }
+  ctx->work->options = options;
+  // A walk recorded under other options may have refused or read the tag
+  // differently.
+  tlx_sqa_free(ctx->work->cache.walk);
+  ctx->work->cache.walk = nullptr;
+  tlx_trace("tlx_id3_set_options() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_get_options(tlx_id3_context* ctx, uint32_t* options) {
+  tlx_trace("tlx_id3_get_options() enter");
+  if (ctx == nullptr || ctx->work == nullptr || options == nullptr) {
+    tlx_trace_error(kParamInvalid, "tlx_id3_get_options");
+    return TLX_ID3_E_PARAM;
+  }
+  *options = ctx->work->options;
+  tlx_trace("tlx_id3_get_options() exit");
+  return TLX_ID3_OK;
+}
+
 int32_t tlx_id3_get_mode(tlx_id3_context* ctx, int32_t* mode) {
   tlx_trace("tlx_id3_get_mode() enter");
   if (ctx == nullptr || mode == nullptr) {

@@ -53,6 +53,7 @@ typedef struct tlx_id3_read_cache {
  * whole: write_len and temp_path[0] say what they hold. Clearing them on
  * every open and reset cost more than reading a whole tag. */
 struct tlx_id3_work {
+  uint32_t options;    /* TLX_ID3_OPTION_* bits; they outlive every reset */
   int32_t version;     /* version code of the tag being edited */
   int temp_fd;         /* temporary file of a rewrite, -1 when none */
   uint32_t frames_end; /* file offset just past the last frame */

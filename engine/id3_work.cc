@@ -43,10 +43,13 @@ void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
   if (ctx->work != NULL) {
     tlx_id3_free_frame_list(ctx);
     tlx_sqa_free(ctx->work->ext_header);
-    // The read cache describes the file, not the transaction: it stays.
+    // The read cache describes the file and the options are the caller's;
+    // neither belongs to the transaction.
     tlx_id3_read_cache cache = ctx->work->cache;
+    uint32_t options = ctx->work->options;
     tlx_id3_clear_work(ctx->work);
     ctx->work->cache = cache;
+    ctx->work->options = options;
   }
   ctx->state = TLX_ID3_STATE_IDLE;
   ctx->remaining = 0;

@@ -40,6 +40,7 @@ enum {
   TLX_ID3_E_NOT_FOUND = 9,   /**< file, tag, frame or trailer not found */
   TLX_ID3_E_PARAM = 10,      /**< invalid parameter */
   TLX_ID3_E_STATE = 11,      /**< the transaction state forbids the call */
+  TLX_ID3_E_CORRUPT = 12,    /**< the stored tag is damaged: rewriting it would lose data */
   TLX_ID3_E_SYSTEM = -999    /**< a temporary-file, commit or replace step failed */
 };
 
@@ -62,8 +63,20 @@ enum {
 enum {
   TLX_ID3_V22 = 0,              /**< ID3v2.2 */
   TLX_ID3_V23 = 1,              /**< ID3v2.3 */
-  TLX_ID3_V24 = 2,              /**< ID3v2.4, recognised and refused */
+  TLX_ID3_V24 = 2,              /**< ID3v2.4: refused unless TLX_ID3_OPTION_V24 is set */
   TLX_ID3_VERSION_OTHER = -999  /**< any other version or revision */
+};
+
+/** Options of a context (tlx_id3_set_options). */
+enum {
+  /** Read and edit ID3v2.4 tags. Without it a version 2.4 tag is refused
+   * with TLX_ID3_E_UNSUPPORTED, as every other unsupported version. */
+  TLX_ID3_OPTION_V24 = 0x1,
+  /** A commit gives a file that has several hard links a new file of its
+   * own under the context's path, leaving the other names on the old
+   * content. Without it such a file is rewritten in place (all names see
+   * the new tag). */
+  TLX_ID3_OPTION_SPLIT_LINKS = 0x2
 };
 
 /** Frame identifiers are numbers: "TIT2" is 0x54495432, "TT2" 0x54543200. */
@@ -95,8 +108,9 @@ typedef struct tlx_id3_v2_header {
   int32_t size;    /**< tag size after the 10 header bytes */
   int32_t unsync;  /**< unsynchronisation, flag 0x80 */
   int32_t compression;    /**< ID3v2.2 flag 0x40 */
-  int32_t has_ext_header; /**< ID3v2.3 flag 0x40 */
-  int32_t experimental;   /**< ID3v2.3 flag 0x20 */
+  int32_t has_ext_header; /**< ID3v2.3 and 2.4 flag 0x40 */
+  int32_t experimental;   /**< ID3v2.3 and 2.4 flag 0x20 */
+  int32_t has_footer;     /**< ID3v2.4 flag 0x10 */
 } tlx_id3_v2_header;
 
 /** The ID3v2.3 extended header. */
@@ -106,10 +120,16 @@ typedef struct tlx_id3_v2_extended_header {
   uint8_t crc[5]; /**< the first four bytes hold the stored CRC */
 } tlx_id3_v2_extended_header;
 
-/** A frame header. For ID3v2.2 frames only id and size are filled. */
+/** A frame header. For ID3v2.2 frames only id and size are filled.
+ *
+ * As read from an ID3v2.4 tag (and from any tag with TLX_ID3_OPTION_V24),
+ * size is the length of the data that tlx_id3_v2_get_frame_data hands out:
+ * unsynchronisation and compression undone (an encrypted frame stays as
+ * stored, only its unsynchronisation undone). When a frame is added, size is
+ * the length of the data given, which the engine writes as it is. */
 typedef struct tlx_id3_v2_frame_header {
   uint32_t id;   /**< identifier as a number (TLX_ID3_FRAME_ID) */
-  uint32_t size; /**< data size less the extra header bytes read */
+  uint32_t size; /**< data size less the extra header bytes (see above) */
   int32_t tag_alter_preserve;  /**< status flag 0x80 */
   int32_t file_alter_preserve; /**< status flag 0x40 */
   int32_t read_only;           /**< status flag 0x20 */
@@ -118,7 +138,12 @@ typedef struct tlx_id3_v2_frame_header {
   int32_t encryption;          /**< format flag 0x40: encryption_method present */
   uint8_t encryption_method;   /**< extra byte of an encrypted frame */
   uint8_t group_id;            /**< extra byte of a grouped frame */
-  uint32_t decompressed_size;  /**< extra field of a compressed frame */
+  uint32_t decompressed_size;  /**< extra field of a compressed frame; in
+                                    ID3v2.4 the data length indicator */
+  int32_t unsync;              /**< ID3v2.4 format flag 0x02 (stored data
+                                    unsynchronised) */
+  int32_t data_length;         /**< ID3v2.4 format flag 0x01:
+                                    decompressed_size is present */
 } tlx_id3_v2_frame_header;
 
 /** One frame of an editing transaction's frame list. Stored frames have
@@ -157,6 +182,24 @@ TLX_API int32_t tlx_id3_destroy_context(tlx_id3_context* ctx);
  * keeps a copy. Call it right after creating the context.
  * @return TLX_ID3_OK; TLX_ID3_E_NOMEM; TLX_ID3_E_PARAM. */
 TLX_API int32_t tlx_id3_v2_set_allow_tag_id(tlx_id3_context* ctx, const char* tag_id);
+/** Sets the TLX_ID3_OPTION_* bits of the context; call it right after
+ * creating the context, before anything is read.
+ * @return TLX_ID3_OK; TLX_ID3_E_PARAM (null context or unknown bits);
+ *   TLX_ID3_E_STATE unless idle. */
+TLX_API int32_t tlx_id3_set_options(tlx_id3_context* ctx, uint32_t options);
+/** The TLX_ID3_OPTION_* bits of the context. @return TLX_ID3_OK. */
+TLX_API int32_t tlx_id3_get_options(tlx_id3_context* ctx, uint32_t* options);
+/** Completes an edit of the file at @p path that was interrupted while its
+ * new content was copied over it in place (a file with several hard links,
+ * or whose folder cannot be written): the copy is done again from the
+ * complete new content kept beside it, so that nobody reads a torn file.
+ * tlx_id3_create_context does this itself before it opens a file.
+ * @p completed (may be null) is set to 1 when an interrupted edit was
+ * completed, else 0.
+ * @return TLX_ID3_OK (also when nothing was interrupted); TLX_ID3_E_SYSTEM
+ *   when the copy cannot be completed now (the record stays, so that the
+ *   next attempt tries again); TLX_ID3_E_PARAM. */
+TLX_API int32_t tlx_id3_complete_interrupted(const wchar_t* path, int32_t* completed);
 /** The context's mode. @return TLX_ID3_OK. */
 TLX_API int32_t tlx_id3_get_mode(tlx_id3_context* ctx, int32_t* mode);
 /** The context's path; the string belongs to the engine and lives as long as
@@ -284,6 +327,28 @@ TLX_API int32_t tlx_id3_v1_set_comment(tlx_id3_context* ctx, const char* comment
 TLX_API int32_t tlx_id3_v1_set_genre(tlx_id3_context* ctx, uint8_t genre);
 /** Writes the ID3v1.1 track number. @return as tlx_id3_v1_set_title. */
 TLX_API int32_t tlx_id3_v1_set_tracknumber(tlx_id3_context* ctx, uint8_t track);
+
+/** ID3v1 fields, for tlx_id3_v1_stage. */
+enum {
+  TLX_ID3_V1_TITLE = 0,   /**< text, as tlx_id3_v1_set_title */
+  TLX_ID3_V1_ARTIST = 1,  /**< text, as tlx_id3_v1_set_artist */
+  TLX_ID3_V1_ALBUM = 2,   /**< text, as tlx_id3_v1_set_album */
+  TLX_ID3_V1_YEAR = 3,    /**< number, as tlx_id3_v1_set_year */
+  TLX_ID3_V1_COMMENT = 4, /**< text, as tlx_id3_v1_set_comment */
+  TLX_ID3_V1_GENRE = 5,   /**< number (0 to 255), as tlx_id3_v1_set_genre */
+  TLX_ID3_V1_TRACK = 6    /**< number (0 to 255), as tlx_id3_v1_set_tracknumber */
+};
+/** Inside an editing transaction: records a write of one ID3v1 field that
+ * the commit (tlx_id3_v2_edit_end) makes in the new file before it replaces
+ * the old one, so that the ID3v2 tag and the trailer change together. The
+ * bytes that result are those of calling the fields' setters, in the order
+ * staged, right after the commit. @p text is used for the text fields,
+ * @p number for the others.
+ * @return TLX_ID3_OK; TLX_ID3_E_PARAM for an unknown field or a value the
+ *   setter would refuse; TLX_ID3_E_STATE outside a transaction;
+ *   TLX_ID3_E_NOMEM. */
+TLX_API int32_t tlx_id3_v1_stage(tlx_id3_context* ctx, int32_t field, const char* text,
+                                 int32_t number);
 
 /* ---- Editing transaction ------------------------------------------------ */
 /** Opens an editing transaction (state TLX_ID3_STATE_EDITING) on the stored

@@ -78,6 +78,13 @@ constexpr double TAGKIT_NO_DATE = -657434.0;
 constexpr std::int32_t TAGKIT_OPEN_READ = 1;
 /// Open mode: read and write; nobody else may write the file meanwhile.
 constexpr std::int32_t TAGKIT_OPEN_WRITE = 2;
+/// Open mode flag, combined with TAGKIT_OPEN_READ or TAGKIT_OPEN_WRITE:
+/// ID3v2.4 tags are read and edited (and kept ID3v2.4) instead of refused.
+constexpr std::int32_t TAGKIT_OPEN_V24 = 0x100;
+/// Open mode flag, combined with TAGKIT_OPEN_WRITE: Close gives a file that
+/// has several hard links a new file of its own under this path and leaves
+/// the other names as they were, instead of rewriting the shared file.
+constexpr std::int32_t TAGKIT_OPEN_SPLIT_LINKS = 0x200;
 
 struct tlx_id3_context;  // the engine's record; applications never see it
 
