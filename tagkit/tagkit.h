@@ -131,7 +131,8 @@ class TLX_API CTagkit {
   /// Opens the file at @p path and reads all its properties.
   /// @param path the file; converted to UTF-8 for the system.
   /// @param mode TAGKIT_OPEN_READ (1): read only, others may read too;
-  ///   TAGKIT_OPEN_WRITE (2): read and write, nobody else may write.
+  ///   TAGKIT_OPEN_WRITE (2): read and write, nobody else may write; either
+  ///   may be combined with TAGKIT_OPEN_V24 and TAGKIT_OPEN_SPLIT_LINKS.
   /// @return S_OK; E_TAG_FILE_NOT_FOUND (no such file, or a directory),
   ///   E_TAG_CANNOT_OPEN (already open, access denied, or the file is
   ///   opened for writing elsewhere), E_INVALIDARG (another mode) or E_FAIL

@@ -75,9 +75,18 @@ tlx_id3_context* CTagkit::Context() {
 
 HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
   if (m_isOpen) return E_TAG_CANNOT_OPEN;
-  if (mode != TAGKIT_OPEN_READ && mode != TAGKIT_OPEN_WRITE) return E_INVALIDARG;
-  const std::int32_t engineMode = mode == TAGKIT_OPEN_READ ? TLX_ID3_MODE_READ : TLX_ID3_MODE_WRITE;
-  const std::int32_t rc = tlx_id3_create_context(path.c_str(), engineMode, nullptr, Context());
+  const std::int32_t access = mode & ~(TAGKIT_OPEN_V24 | TAGKIT_OPEN_SPLIT_LINKS);
+  if (access != TAGKIT_OPEN_READ && access != TAGKIT_OPEN_WRITE) return E_INVALIDARG;
+  const std::int32_t engineMode =
+      access == TAGKIT_OPEN_READ ? TLX_ID3_MODE_READ : TLX_ID3_MODE_WRITE;
+  std::uint32_t options = 0;
+  if (mode & TAGKIT_OPEN_V24) options |= TLX_ID3_OPTION_V24;
+  if (mode & TAGKIT_OPEN_SPLIT_LINKS) options |= TLX_ID3_OPTION_SPLIT_LINKS;
+  std::int32_t rc = tlx_id3_create_context(path.c_str(), engineMode, nullptr, Context());
+  if (rc == TLX_ID3_OK && tlx_id3_set_options(Context(), options) != TLX_ID3_OK) {
+    tlx_id3_destroy_context(Context());
+    return E_FAIL;
+  }
   if (rc == TLX_ID3_OK) {
     m_isOpen = true;
     // Every property is loaded now: one read of the tag serves them all.

@@ -37,6 +37,8 @@ TEST_F(TagkitClassTest, OpenAndClose) {
   const struct { const char* name; std::wstring path; std::int32_t mode; HRESULT expected; } cases[] = {
       {"mode 0", Widen(a_), 0, E_INVALIDARG},
       {"mode 3", Widen(a_), 3, E_INVALIDARG},
+      {"a flag alone", Widen(a_), TAGKIT_OPEN_V24, E_INVALIDARG},
+      {"an unknown flag", Widen(a_), TAGKIT_OPEN_WRITE | 0x400, E_INVALIDARG},
       {"missing file", dir_.WFile("missing.mp3"), 1, E_TAG_FILE_NOT_FOUND},
       {"empty path", L"", 1, E_TAG_FILE_NOT_FOUND},
       {"directory", dir_.WFile("sub"), 2, E_TAG_FILE_NOT_FOUND},
