@@ -205,6 +205,17 @@ TLX_API int32_t tlx_id3_get_mode(tlx_id3_context* ctx, int32_t* mode);
 /** The context's path; the string belongs to the engine and lives as long as
  * the context. @return TLX_ID3_OK. */
 TLX_API int32_t tlx_id3_get_path(tlx_id3_context* ctx, const wchar_t** path);
+/** Reports and clears what the context's access to its file failed at since
+ * it was created or this was last called. The other functions turn a failed
+ * read or positioning into codes (TLX_ID3_E_READ, TLX_ID3_E_SEEK,
+ * TLX_ID3_E_NOT_FOUND) that also stand for a file that ends early or has no
+ * tag; a caller that must not take an unreadable file for one without a tag
+ * or frame asks this after reading. Reaching the end of the file and asking
+ * for a position out of range count as nothing here.
+ * @return TLX_ID3_OK when nothing failed; TLX_ID3_E_READ when the system
+ *   failed a read or positioning (an I/O error); else TLX_ID3_E_NOMEM when a
+ *   buffer of the file's content could not be allocated; TLX_ID3_E_PARAM. */
+TLX_API int32_t tlx_id3_take_content_failure(tlx_id3_context* ctx);
 /** Writes out buffered frame data and syncs the file (or the temporary file
  * of a rewrite) to disk.
  * @return TLX_ID3_OK; TLX_ID3_E_SEEK or TLX_ID3_E_WRITE for the buffer;
