@@ -57,57 +57,73 @@ HRESULT CTagkit::CPicture::GetData(unsigned char** data, std::int32_t& size) {
 std::int32_t CTagkit::CPicture::Size() const { return m_size; }
 
 HRESULT CTagkit::CPicture::SetMime(const std::wstring& mime) {
-  m_mime = mime;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    m_mime = mime;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CPicture::GetMime(std::wstring& mime) {
-  mime = m_mime;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    mime = m_mime;
+    return S_OK;
+  });
 }
 
-std::wstring CTagkit::CPicture::Mime() const { return m_mime; }
+std::wstring CTagkit::CPicture::Mime() const {
+  try {
+    return m_mime;
+  } catch (...) {
+    return std::wstring();  // no result code to tell it by
+  }
+}
 
 HRESULT CTagkit::CPicture::SetAll(const unsigned char* data, std::int32_t size,
                                   const std::wstring& mime) {
-  if (data == nullptr) return E_POINTER;
-  HRESULT hr = SetData(data, size);
-  if (FAILED(hr)) return hr;
-  return SetMime(mime);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (data == nullptr) return E_POINTER;
+    HRESULT hr = SetData(data, size);
+    if (FAILED(hr)) return hr;
+    return SetMime(mime);
+  });
 }
 
 // encoding, MIME type, zero, picture type, description, zero, picture data
 HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_FAIL;
-  unsigned char encoding = payload[0];
-  if (encoding > 1) return E_FAIL;
-  std::int32_t mimeEnd = 1;
-  while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
-  if (mimeEnd >= size) return E_FAIL;
-  // The picture type byte follows the MIME terminator.
-  std::int32_t dataStart = SkipDescription(payload, size, mimeEnd + 2, encoding);
-  if (dataStart < 0) return E_FAIL;
-  std::wstring mime =
-      tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
-  return SetAll(payload + dataStart, size - dataStart, mime);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    if (size < 1) return E_FAIL;
+    unsigned char encoding = payload[0];
+    if (encoding > 1) return E_FAIL;
+    std::int32_t mimeEnd = 1;
+    while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
+    if (mimeEnd >= size) return E_FAIL;
+    // The picture type byte follows the MIME terminator.
+    std::int32_t dataStart = SkipDescription(payload, size, mimeEnd + 2, encoding);
+    if (dataStart < 0) return E_FAIL;
+    std::wstring mime =
+        tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
+    return SetAll(payload + dataStart, size - dataStart, mime);
+  });
 }
 
 // encoding, 3-byte image format, picture type, description, zero, data
 HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_FAIL;
-  unsigned char encoding = payload[0];
-  if (encoding > 1) return E_FAIL;
-  std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
-  if (dataStart < 0) return E_FAIL;
-  std::wstring mime;
-  if (std::memcmp(payload + 1, "JPG", 3) == 0) {
-    mime = L"image/jpeg";
-  } else if (std::memcmp(payload + 1, "PNG", 3) == 0) {
-    mime = L"image/png";
-  }
-  return SetAll(payload + dataStart, size - dataStart, mime);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    if (size < 1) return E_FAIL;
+    unsigned char encoding = payload[0];
+    if (encoding > 1) return E_FAIL;
+    std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
+    if (dataStart < 0) return E_FAIL;
+    std::wstring mime;
+    if (std::memcmp(payload + 1, "JPG", 3) == 0) {
+      mime = L"image/jpeg";
+    } else if (std::memcmp(payload + 1, "PNG", 3) == 0) {
+      mime = L"image/png";
+    }
+    return SetAll(payload + dataStart, size - dataStart, mime);
+  });
 }
 
 HRESULT CTagkit::CPicture::DeleteData() {
