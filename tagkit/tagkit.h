@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -239,7 +240,7 @@ class TLX_API CTagkit {
   HRESULT GetV1(std::int32_t id, std::vector<std::wstring>& values);
   // Data of the first frame with the identifier; size is the bytes read.
   HRESULT GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                    boost::shared_array<unsigned char>& data);
+                    std::unique_ptr<unsigned char[]>& data);
   // The first frame with the identifier, decoded as a text frame.
   HRESULT GetV2Data2(std::uint32_t frameId, std::wstring& text);
   HRESULT AsciiBinary2Wstring(const unsigned char* bytes, std::int32_t length,

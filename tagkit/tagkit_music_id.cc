@@ -84,7 +84,7 @@ HRESULT CTagkit::GetMusicIdInternal(std::int32_t id, MusicIdVector& values) {
   HRESULT hr = ToFrameId(id, frameId);
   if (FAILED(hr)) return hr;
   std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
+  std::unique_ptr<unsigned char[]> data;
   hr = GetV2Data(frameId, size, data);
   if (FAILED(hr)) return hr;
   if (size == 0) return E_TAG_NO_VALUE;

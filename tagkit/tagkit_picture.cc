@@ -14,18 +14,6 @@ namespace {
 // 3 (front cover), empty description.
 const unsigned char kFrontCover = 3;
 
-// Reads the first frame of frame_id into a new picture through parse.
-template <typename Parse>
-HRESULT ReadFirstPicture(const boost::shared_array<unsigned char>& data, std::uint32_t size,
-                         CTagkit::PictureVector& values, Parse parse) {
-  if (size > 0x7FFFFFFFu) return E_FAIL;
-  boost::shared_ptr<CTagkit::CPicture> picture(new CTagkit::CPicture());
-  HRESULT hr = parse(*picture, data.get(), static_cast<std::int32_t>(size));
-  if (FAILED(hr)) return hr;
-  values.push_back(picture);
-  return S_OK;
-}
-
 // Copies the picture's bytes to target, which has room for all of them.
 HRESULT CopyPictureData(CTagkit::CPicture& picture, unsigned char* target) {
   std::int32_t size = picture.Size();
@@ -97,33 +85,24 @@ HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
   return E_TAG_UNSUPPORTED;
 }
 
+// The first picture frame, taken over by the new picture as read.
 HRESULT CTagkit::GetAPIC(PictureVector& values) {
   std::uint32_t frameId = 0;
   HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
   if (FAILED(hr)) return hr;
   std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
+  std::unique_ptr<unsigned char[]> data;
   hr = GetV2Data(frameId, size, data);
   if (FAILED(hr)) return hr;
-  return ReadFirstPicture(data, size, values,
-                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
-                            return picture.SetAPIC(payload, length);
-                          });
+  if (size > 0x7FFFFFFFu) return E_FAIL;
+  boost::shared_ptr<CPicture> picture(new CPicture());
+  hr = picture->AdoptFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22);
+  if (FAILED(hr)) return hr;
+  values.push_back(picture);
+  return S_OK;
 }
 
-HRESULT CTagkit::GetPIC(PictureVector& values) {
-  std::uint32_t frameId = 0;
-  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
-  if (FAILED(hr)) return hr;
-  std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
-  hr = GetV2Data(frameId, size, data);
-  if (FAILED(hr)) return hr;
-  return ReadFirstPicture(data, size, values,
-                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
-                            return picture.SetPIC(payload, length);
-                          });
-}
+HRESULT CTagkit::GetPIC(PictureVector& values) { return GetAPIC(values); }
 
 // encoding 0, MIME type, zero, picture type, empty description (zero), data
 HRESULT CTagkit::SetAPIC(const PictureVector& values) {

@@ -55,8 +55,19 @@ class TLX_API CTagkit::CPicture {
   HRESULT SetPIC(const unsigned char* payload, std::int32_t size);
 
  private:
-  HRESULT DeleteData();
+  friend class CTagkit;  // hands over the frames it reads (AdoptFrame)
 
+  HRESULT DeleteData();
+  // The offset of the picture data in an APIC (v22: PIC) frame payload, with
+  // its MIME type; -1 for a payload that is not one.
+  static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
+                                 std::wstring& mime);
+  // As SetAPIC or SetPIC, but takes over block (a whole payload of size
+  // bytes, from new[]) and uses the picture where it lies: a frame read at
+  // Open is not copied again. block is left empty on success only.
+  HRESULT AdoptFrame(std::unique_ptr<unsigned char[]>& block, std::int32_t size, bool v22);
+
+  unsigned char* m_block;  // the allocation that m_data lies in
   unsigned char* m_data;
   std::int32_t m_size;
   std::wstring m_mime;

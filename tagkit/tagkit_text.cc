@@ -25,8 +25,8 @@ bool FitsInTag(tlx_id3_context* ctx, std::uint32_t frameSize) {
 
 // A buffer for size bytes of frame data; never empty, so that a frame
 // without data still has a valid address to be read into.
-boost::shared_array<unsigned char> FrameBuffer(std::uint32_t size) {
-  return boost::shared_array<unsigned char>(new unsigned char[size + 1u]);
+std::unique_ptr<unsigned char[]> FrameBuffer(std::uint32_t size) {
+  return std::unique_ptr<unsigned char[]>(new unsigned char[size + 1u]);
 }
 
 }  // namespace
@@ -66,14 +66,15 @@ HRESULT CTagkit::GetTextV2(std::int32_t id, std::vector<std::wstring>& values) {
 }
 
 HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                           boost::shared_array<unsigned char>& data) {
+                           std::unique_ptr<unsigned char[]>& data) {
   size = 0;
-  std::uint32_t count = 0;
-  if (tlx_id3_v2_get_frame_num(Context(), frameId, &count) != TLX_ID3_OK) return E_FAIL;
-  if (count == 0) return E_TAG_NO_VALUE;
   tlx_id3_v2_frame_header header;
   std::memset(&header, 0, sizeof(header));
-  if (tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header) != TLX_ID3_OK) return E_FAIL;
+  // A walk that ends (no tag, the end of the tag, its padding) without the
+  // frame finds none; any other failure is one.
+  const std::int32_t rc = tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header);
+  if (rc == TLX_ID3_E_NOT_FOUND || (rc == TLX_ID3_OK && header.id == 0)) return E_TAG_NO_VALUE;
+  if (rc != TLX_ID3_OK) return E_FAIL;
   if (!FitsInTag(Context(), header.size)) return E_FAIL;
   std::uint32_t limit = 0;
   if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
@@ -88,7 +89,7 @@ HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
 
 HRESULT CTagkit::GetV2Data2(std::uint32_t frameId, std::wstring& text) {
   std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
+  std::unique_ptr<unsigned char[]> data;
   HRESULT hr = GetV2Data(frameId, size, data);
   if (FAILED(hr)) return hr;
   // A frame without even its encoding byte carries no value; treating it as
@@ -178,7 +179,7 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
     if (!FitsInTag(Context(), header.size)) return E_FAIL;
     std::uint32_t limit = 0;
     if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-    boost::shared_array<unsigned char> buffer = FrameBuffer(limit);
+    std::unique_ptr<unsigned char[]> buffer = FrameBuffer(limit);
     std::uint32_t delivered = limit;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
         TLX_ID3_OK) {
