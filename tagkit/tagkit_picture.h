@@ -13,6 +13,8 @@
 /// kept; written frames say "front cover" with an empty description.
 ///
 /// The object owns a copy of the picture bytes and frees it when destroyed.
+/// No method throws: memory running out is E_OUTOFMEMORY; the sizes only
+/// read members.
 class TLX_API CTagkit::CPicture {
  public:
   /// An empty picture: no bytes, empty MIME type.
@@ -40,7 +42,8 @@ class TLX_API CTagkit::CPicture {
   HRESULT SetMime(const std::wstring& mime);
   /// Copies the MIME type into @p mime. @return S_OK.
   HRESULT GetMime(std::wstring& mime);
-  /// The MIME type.
+  /// The MIME type; an empty text when memory runs out (it never throws: use
+  /// GetMime to tell that case apart).
   std::wstring Mime() const;
   /// SetData, then SetMime; a failed SetData leaves the MIME type as it was.
   /// @return as SetData.
