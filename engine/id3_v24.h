@@ -31,7 +31,8 @@ int32_t tlx_id3_v24_enabled(const tlx_id3_context* ctx);
  * header, whose sync-safe size counts itself. */
 int32_t tlx_id3_v24_first_frame_offset(tlx_id3_context* ctx, uint32_t* offset);
 /* The CRC of the extended header (the five stored bytes); padding_size is
- * 0, as ID3v2.4 keeps none. TLX_ID3_E_READ or TLX_ID3_E_SEEK. */
+ * 0, as ID3v2.4 keeps none. TLX_ID3_E_NOT_FOUND when a frame stands where
+ * the flag announces the extended header; TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 int32_t tlx_id3_v24_read_extended_header(tlx_id3_context* ctx, tlx_id3_v2_extended_header* ext);
 
 /* Whether the frames in [first, end) store their sizes as plain 32-bit

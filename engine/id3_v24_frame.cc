@@ -94,6 +94,12 @@ int32_t tlx_id3_v24_first_frame_offset(tlx_id3_context* ctx, uint32_t* offset) {
   uint8_t size[4];
   int32_t rc = ReadAt(ctx, TLX_ID3_HEADER_SIZE, size, sizeof size);
   if (rc != TLX_ID3_OK) return rc;
+  // Some taggers set the flag without writing an extended header: a frame
+  // identifier stands there, which no sync-safe size of one can look like.
+  if (ValidId(size)) {
+    *offset = TLX_ID3_HEADER_SIZE;
+    return TLX_ID3_OK;
+  }
   uint32_t ext = tlx_id3_syncsafe_decode(size);
   *offset = TLX_ID3_HEADER_SIZE + (ext < kMinExtSize ? kMinExtSize : ext);
   return TLX_ID3_OK;
@@ -107,6 +113,7 @@ int32_t tlx_id3_v24_read_extended_header(tlx_id3_context* ctx,
   memset(bytes, 0, sizeof bytes);
   int32_t rc = ReadAt(ctx, TLX_ID3_HEADER_SIZE, bytes, 6);
   if (rc != TLX_ID3_OK) return rc;
+  if (ValidId(bytes)) return TLX_ID3_E_NOT_FOUND;  // only the flag, see above
   const uint8_t flags = bytes[5];
   if (!(flags & kExtFlagCrc)) return TLX_ID3_OK;
   uint32_t at = 6 + ((flags & kExtFlagUpdate) ? 1 : 0);
