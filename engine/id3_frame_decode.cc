@@ -15,9 +15,6 @@ namespace {
 // further is taken for damaged rather than counted on.
 const uint32_t kMaxDecoded = 0x0FFFFFFF;
 const uint32_t kInputPiece = 4096;
-// Without a declared size, compressed text typically inflates to a few
-// times its stored size.
-const uint32_t kInflateGuess = 4;
 
 // Keeps the first capacity decoded bytes and counts them all.
 struct Sink {
@@ -82,18 +79,18 @@ bool SameSource(const tlx_id3_frame_source& a, const tlx_id3_frame_source& b) {
          a.content_unsync == b.content_unsync && a.unsync == b.unsync && a.inflate == b.inflate;
 }
 
-// Decodes into a block of its own: a first guess at the size (the declared
-// one when it is believable), and once more at the true size when the guess
-// was short. Null data when the frame decodes larger than the file.
+// Decodes into a block of its own, sized by what the frame declares, and
+// once more at the true size when that was short. Nothing larger than the
+// file is kept (data stays null). Without a believable size, that of
+// compressed data unknown or beyond the file, the first pass only counts.
 int32_t DecodeKept(tlx_id3_context* ctx, Decoded* kept) {
   const tlx_id3_frame_source* source = &kept->source;
   const int32_t length = tlx_id3_position_content(ctx, 0, 2);
   if (length < 0) return TLX_ID3_E_SEEK;
   const uint32_t limit = static_cast<uint32_t>(length);
-  uint64_t guess = source->hint != 0 ? source->hint
-                   : source->inflate ? static_cast<uint64_t>(source->stored) * kInflateGuess
-                                     : source->stored;
-  if (guess > limit) guess = limit;
+  // Without compression the data only shrinks.
+  uint64_t guess = source->inflate ? source->hint : source->stored;
+  if (guess > limit) guess = 0;
   for (int attempt = 0; attempt < 2; ++attempt) {
     const uint32_t capacity = static_cast<uint32_t>(guess);
     kept->data = static_cast<uint8_t*>(tlx_sqa_malloc(capacity != 0 ? capacity : 1));
