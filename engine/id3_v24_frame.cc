@@ -63,7 +63,8 @@ int32_t WalkSizes(tlx_id3_context* ctx, uint64_t first, uint64_t end, bool plain
     }
     bool valid = ValidId(raw);
     if (valid && (raw[4] | raw[5] | raw[6] | raw[7]) & 0x80) walk->unsafe_byte = true;
-    o += kFrameHeaderSize + (plain ? tlx_id3_be32_decode(raw + 4) : tlx_id3_syncsafe_decode(raw + 4));
+    const uint32_t size = plain ? tlx_id3_be32_decode(raw + 4) : tlx_id3_syncsafe_decode(raw + 4);
+    o += kFrameHeaderSize + static_cast<uint64_t>(size);  // 64 bits: 10 + 0xFFFFFFF6 is no step
     if (valid) {
       ++walk->valid;
     } else {
