@@ -3,6 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "id3_frame_decode.h"
 #include "id3_internal.h"
 
 namespace {
@@ -87,6 +88,8 @@ void DropData(tlx_id3_read_cache* cache) {
   cache->size_known = 0;
   tlx_sqa_free(cache->walk);
   cache->walk = nullptr;
+  tlx_id3_free_decoded(cache->decoded);
+  cache->decoded = nullptr;
 }
 
 void FreeCache(tlx_id3_read_cache* cache) {

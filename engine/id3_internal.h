@@ -45,6 +45,7 @@ typedef struct tlx_id3_read_cache {
   int32_t tail_at;
   uint32_t tail_len;
   uint8_t tail[TLX_ID3_TRAILER_SIZE];
+  void* decoded; /* the frame decoded last (id3_frame_decode.h), or null */
   void* walk; /* the frame walk over these bytes (one heap block), or null */
   int32_t failed; /* TLX_ID3_FAILED_* bits of the content access since the
                      caller last took them (tlx_id3_take_content_failure);
