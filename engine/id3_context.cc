@@ -90,6 +90,9 @@ void DropData(tlx_id3_read_cache* cache) {
   cache->walk = nullptr;
   tlx_id3_free_decoded(cache->decoded);
   cache->decoded = nullptr;
+  tlx_sqa_free(cache->lent);
+  cache->lent = nullptr;
+  cache->lent_capacity = 0;
 }
 
 void FreeCache(tlx_id3_read_cache* cache) {
@@ -662,6 +665,25 @@ void tlx_id3_read_session_end(tlx_id3_context* ctx) {
   cache->active = 0;
   FreeCache(cache);
   ForgetHandle(cache);
+}
+
+const uint8_t* tlx_id3_session_bytes(tlx_id3_context* ctx, int32_t pos, uint32_t count) {
+  tlx_id3_read_cache* cache = Session(ctx);
+  if (cache == nullptr || !cache->head_loaded || pos < 0) return nullptr;
+  if (static_cast<uint64_t>(pos) + count > cache->head_len) return nullptr;
+  return cache->head + pos;
+}
+
+uint8_t* tlx_id3_lend_buffer(tlx_id3_context* ctx, uint32_t count) {
+  if (ctx->work == nullptr) return nullptr;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (count == 0) count = 1;
+  if (cache->lent_capacity >= count) return cache->lent;
+  tlx_sqa_free(cache->lent);
+  cache->lent_capacity = 0;
+  cache->lent = static_cast<uint8_t*>(tlx_sqa_malloc(count));
+  if (cache->lent != nullptr) cache->lent_capacity = count;
+  return cache->lent;
 }
 
 /* Writes count bytes of the write buffer at write_pos, to the temporary file

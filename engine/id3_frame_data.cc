@@ -68,6 +68,67 @@ void ToLittleEndian(uint32_t id, uint8_t* data, uint32_t n) {
   }
 }
 
+// Whether ToLittleEndian may change the data: UTF-16 text of a frame it
+// converts with a big-endian byte-order mark somewhere. A false alarm only
+// costs a copy.
+bool MayHoldBigEndianText(uint32_t id, const uint8_t* data, uint32_t n) {
+  if (n <= 2 || data[0] != 1) return false;
+  if ((id >> 24) != 'T' && id != kWxx && id != kWxxx && id != kCom && id != kComm) return false;
+  for (uint32_t i = 1; i + 1 < n; ++i) {
+    if (data[i] == 0xFE && data[i + 1] == 0xFF) return true;
+  }
+  return false;
+}
+
+// Lends n stored bytes at the content position: the session's copy when it
+// holds them as handed out, else a copy in the context's lending block.
+int32_t LendStored(tlx_id3_context* ctx, uint32_t id, int32_t unsync, uint32_t n,
+                   const uint8_t** data, uint32_t* size) {
+  const int32_t pos = tlx_id3_position_content(ctx, 0, 1);
+  if (pos < 0) return TLX_ID3_E_SEEK;
+  if (!unsync) {
+    const uint8_t* held = tlx_id3_session_bytes(ctx, pos, n);
+    if (held != NULL && !MayHoldBigEndianText(id, held, n)) {
+      *data = held;
+      *size = n;
+      return TLX_ID3_OK;
+    }
+  }
+  // A size the file cannot hold is refused before the block is allocated.
+  const int32_t length = tlx_id3_position_content(ctx, 0, 2);
+  if (length < 0 || tlx_id3_position_content(ctx, pos, 0) != pos) return TLX_ID3_E_SEEK;
+  if (pos > length || n > static_cast<uint32_t>(length - pos)) return TLX_ID3_E_READ;
+  uint8_t* buffer = tlx_id3_lend_buffer(ctx, n);
+  if (buffer == NULL) return TLX_ID3_E_NOMEM;
+  if (n > 0 && tlx_id3_read_content_unsync(ctx, buffer, n, unsync) < static_cast<int32_t>(n)) {
+    return TLX_ID3_E_READ;
+  }
+  ToLittleEndian(id, buffer, n);
+  *data = buffer;
+  *size = n;
+  return TLX_ID3_OK;
+}
+
+// Lends the decoded data of a frame; what decodes beyond the file's size is
+// refused rather than held.
+int32_t LendDecoded(tlx_id3_context* ctx, uint32_t id, const tlx_id3_frame_source* source,
+                    const uint8_t** data, uint32_t* size) {
+  uint32_t n = 0;
+  int32_t rc = tlx_id3_decoded_size(ctx, source, &n);
+  if (rc != TLX_ID3_OK) return rc;
+  const int32_t length = tlx_id3_position_content(ctx, 0, 2);
+  if (length < 0) return TLX_ID3_E_SEEK;
+  if (n > static_cast<uint32_t>(length)) return TLX_ID3_E_CORRUPT;
+  uint8_t* buffer = tlx_id3_lend_buffer(ctx, n);
+  if (buffer == NULL) return TLX_ID3_E_NOMEM;
+  rc = tlx_id3_decode_frame(ctx, source, buffer, &n);
+  if (rc != TLX_ID3_OK) return rc;
+  ToLittleEndian(id, buffer, n);
+  *data = buffer;
+  *size = n;
+  return TLX_ID3_OK;
+}
+
 // Header then frame record by identifier or by index; the file is left at
 // the frame's data.
 int32_t LocateFrame(tlx_id3_context* ctx, const char* name, const tlx_id3_v2_walk_query* query,
@@ -130,6 +191,38 @@ int32_t tlx_id3_v2_get_frame_data(tlx_id3_context* ctx, uint32_t id, uint32_t oc
   *size = n;
   ToLittleEndian(id, buffer, n);
   tlx_trace("tlx_id3_v2_get_frame_data() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_v2_lend_frame_data(tlx_id3_context* ctx, uint32_t id, uint32_t occurrence,
+                                   const uint8_t** data, uint32_t* size) {
+  static const char kName[] = "tlx_id3_v2_lend_frame_data";
+  if (ctx == NULL || data == NULL || size == NULL || ctx->work == NULL) {
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  if (StateForbidsReading(ctx)) {
+    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
+  }
+  *data = NULL;
+  *size = 0;
+  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
+  tlx_id3_v2_header header;
+  tlx_id3_v2_walk_result result;
+  int32_t rc = LocateFrame(ctx, kName, &query, &header, &result);
+  if (rc != TLX_ID3_OK) return rc;
+  if (!result.found) return Fail("in %s() ID3v2 frame is not found.", kName, TLX_ID3_E_NOT_FOUND);
+  // No frame is larger than its tag: a bigger size is damage, not a reason
+  // to allocate.
+  if (result.frame.size > static_cast<uint32_t>(header.size)) {
+    return Fail("in %s() frame is larger than its tag.", kName, TLX_ID3_E_CORRUPT);
+  }
+  tlx_id3_frame_source source;
+  int32_t decode = 0;
+  rc = tlx_id3_frame_source_of(ctx, &header, &result.frame, &source, &decode);
+  if (rc != TLX_ID3_OK) return Fail("in %s() tlx_lseek() failed.", kName, rc);
+  rc = decode ? LendDecoded(ctx, id, &source, data, size)
+              : LendStored(ctx, id, header.unsync, result.frame.size, data, size);
+  if (rc != TLX_ID3_OK) return Fail("in %s() frame data cannot be lent.", kName, rc);
   return TLX_ID3_OK;
 }
 

@@ -225,6 +225,11 @@ int32_t tlx_id3_decode_frame(tlx_id3_context* ctx, const tlx_id3_frame_source* s
   return TLX_ID3_OK;
 }
 
+int32_t tlx_id3_decoded_size(tlx_id3_context* ctx, const tlx_id3_frame_source* source,
+                             uint32_t* size) {
+  return DecodedSize(ctx, source, size);
+}
+
 void tlx_id3_free_decoded(void* decoded) {
   Decoded* kept = static_cast<Decoded*>(decoded);
   if (kept == NULL) return;

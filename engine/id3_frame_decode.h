@@ -39,6 +39,12 @@ int32_t tlx_id3_frame_source_of(tlx_id3_context* ctx, const tlx_id3_v2_header* h
 int32_t tlx_id3_report_decoded_size(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
                                     tlx_id3_v2_frame_header* frame);
 
+/* The size of the frame's decoded data; TLX_ID3_E_READ when stored bytes
+ * are missing, TLX_ID3_E_CORRUPT when the data does not inflate. Inside a
+ * read session the decode is kept for the data call that follows. */
+int32_t tlx_id3_decoded_size(tlx_id3_context* ctx, const tlx_id3_frame_source* source,
+                             uint32_t* size);
+
 /* Decodes the frame into buffer, which holds *size bytes; *size becomes the
  * bytes handed out. TLX_ID3_E_READ when stored bytes are missing,
  * TLX_ID3_E_CORRUPT when the data does not inflate, TLX_ID3_E_NOMEM. */

@@ -47,6 +47,8 @@ typedef struct tlx_id3_read_cache {
   uint8_t tail[TLX_ID3_TRAILER_SIZE];
   void* decoded; /* the frame decoded last (id3_frame_decode.h), or null */
   void* walk; /* the frame walk over these bytes (one heap block), or null */
+  uint8_t* lent;          /* frame data lent to the caller (tlx_id3_v2_lend_frame_data) */
+  uint32_t lent_capacity; /* bytes allocated at lent */
   int32_t failed; /* TLX_ID3_FAILED_* bits of the content access since the
                      caller last took them (tlx_id3_take_content_failure);
                      kept by sessions and resets */
@@ -113,6 +115,14 @@ int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count);
  * access while it is open; the sharing lock keeps other writers out. */
 void tlx_id3_read_session_begin(tlx_id3_context* ctx);
 void tlx_id3_read_session_end(tlx_id3_context* ctx);
+/* The session's copy of the file bytes [pos, pos + count), or null when no
+ * session holds them all. Valid until the content access next reads, writes
+ * or the session ends. */
+const uint8_t* tlx_id3_session_bytes(tlx_id3_context* ctx, int32_t pos, uint32_t count);
+/* A block of at least count bytes (never fewer than 1) that the context
+ * keeps for lending frame data; its old content is lost. Null when memory
+ * runs out. */
+uint8_t* tlx_id3_lend_buffer(tlx_id3_context* ctx, uint32_t count);
 
 /* ---- Codecs ------------------------------------------------------------- */
 uint32_t tlx_id3_syncsafe_decode(const uint8_t bytes[4]);

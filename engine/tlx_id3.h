@@ -285,6 +285,23 @@ TLX_API int32_t tlx_id3_v2_get_frame_header(tlx_id3_context* ctx, uint32_t id,
 TLX_API int32_t tlx_id3_v2_get_frame_data(tlx_id3_context* ctx, uint32_t id,
                                           uint32_t occurrence, uint32_t* size,
                                           uint8_t* buffer);
+/** Lends the data of the @p occurrence-th frame @p id, as
+ * tlx_id3_v2_get_frame_data hands it out to a buffer large enough for all
+ * of it, without copying it to the caller: @p *data points into memory the
+ * context owns (inside a read session usually its copy of the tag) and
+ * @p *size is the number of bytes there. The caller only reads them, and
+ * only until its next call on the context; ending a read session ends the
+ * loan too. A frame is refused before anything is allocated for it when its
+ * stored data is larger than its whole tag or than the file holds, or when
+ * it decodes to more bytes than the file holds.
+ * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (no such frame, or no tag); the
+ *   codes of tlx_id3_v2_get_header; TLX_ID3_E_READ (data missing from the
+ *   file); TLX_ID3_E_CORRUPT (larger than its tag or than the file once
+ *   decoded, or compressed data that does not inflate); TLX_ID3_E_SEEK;
+ *   TLX_ID3_E_NOMEM. */
+TLX_API int32_t tlx_id3_v2_lend_frame_data(tlx_id3_context* ctx, uint32_t id,
+                                           uint32_t occurrence, const uint8_t** data,
+                                           uint32_t* size);
 /** The file offset of the data of the @p occurrence-th frame @p id: right
  * after its frame header, where its stored extra bytes and data begin.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND; the codes of

@@ -138,18 +138,14 @@ HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t siz
   });
 }
 
-HRESULT CTagkit::CPicture::AdoptFrame(std::unique_ptr<unsigned char[]>& block, std::int32_t size,
-                                      bool v22) {
+HRESULT CTagkit::CPicture::ReadFrame(const unsigned char* payload, std::int32_t size, bool v22) {
   return tagkit_internal::Guarded([&]() -> HRESULT {
     std::wstring mime;
-    const std::int32_t dataStart = ParseFrame(block.get(), size, v22, mime);
+    const std::int32_t dataStart = ParseFrame(payload, size, v22, mime);
     if (dataStart < 0) return E_FAIL;
-    m_mime.swap(mime);
-    delete[] m_block;
-    m_block = block.release();
-    m_data = m_block + dataStart;
-    m_size = size - dataStart;
-    return S_OK;
+    HRESULT hr = SetData(payload + dataStart, size - dataStart);
+    if (SUCCEEDED(hr)) m_mime.swap(mime);
+    return hr;
   });
 }
 

@@ -238,9 +238,10 @@ class TLX_API CTagkit {
   HRESULT GetTextV2(std::int32_t id, std::vector<std::wstring>& values);
   HRESULT GetUrlV2(std::int32_t id, std::vector<std::wstring>& values);
   HRESULT GetV1(std::int32_t id, std::vector<std::wstring>& values);
-  // Data of the first frame with the identifier; size is the bytes read.
-  HRESULT GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                    std::unique_ptr<unsigned char[]>& data);
+  // Data of the occurrence-th frame with the identifier, lent by the engine
+  // until the next engine call: nothing is copied.
+  HRESULT GetV2Data(std::uint32_t frameId, std::uint32_t occurrence,
+                    const unsigned char*& data, std::uint32_t& size);
   // The first frame with the identifier, decoded as a text frame.
   HRESULT GetV2Data2(std::uint32_t frameId, std::wstring& text);
   HRESULT AsciiBinary2Wstring(const unsigned char* bytes, std::int32_t length,

@@ -93,16 +93,6 @@ std::vector<unsigned char> WideToUtf16Le(const std::wstring& text) {
   return out;
 }
 
-HRESULT FrameDataLimit(tlx_id3_context* ctx, std::uint32_t declared, std::uint32_t& limit) {
-  limit = 0;
-  // The engine repositions before every read, so the position may move.
-  const std::int32_t length = ctx != nullptr ? tlx_id3_position_content(ctx, 0, 2) : -1;
-  if (length < 0) return E_FAIL;
-  limit = declared < static_cast<std::uint32_t>(length) ? declared
-                                                         : static_cast<std::uint32_t>(length);
-  return S_OK;
-}
-
 }  // namespace tagkit_internal
 
 using namespace tagkit_internal;

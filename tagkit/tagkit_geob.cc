@@ -61,36 +61,25 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
   std::uint32_t frameId = 0;
   HRESULT hr = ToFrameId(id, frameId);
   if (FAILED(hr)) return hr;
-  std::uint32_t count = 0;
-  if (tlx_id3_v2_get_frame_num(Context(), frameId, &count) != TLX_ID3_OK) return E_FAIL;
-  if (count == 0) return E_TAG_NO_VALUE;
   std::wstring expected;
   hr = GetDescriptionFromId(id, expected);
   if (FAILED(hr)) return hr;
 
-  // No frame is larger than its tag: a bigger size is damage, not a reason
-  // to allocate gigabytes.
-  tlx_id3_v2_header tagHeader = {};
-  if (tlx_id3_v2_get_header(Context(), &tagHeader) != TLX_ID3_OK) return E_FAIL;
-  const std::uint32_t tagSize = tagHeader.size > 0 ? static_cast<std::uint32_t>(tagHeader.size) : 0;
-
-  HRESULT parseFailure = S_FALSE;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    tlx_id3_v2_frame_header header = {};
-    if (tlx_id3_v2_get_frame_header(Context(), frameId, i, &header) != TLX_ID3_OK) return E_FAIL;
-    if (header.size > tagSize) {
+  HRESULT parseFailure = E_TAG_NO_VALUE;
+  for (std::uint32_t i = 0;; ++i) {
+    const unsigned char* payload = nullptr;
+    std::uint32_t size = 0;
+    const std::int32_t rc = tlx_id3_v2_lend_frame_data(Context(), frameId, i, &payload, &size);
+    if (rc == TLX_ID3_E_NOT_FOUND) break;
+    // A frame larger than its tag is damage: skipped like a malformed one.
+    if (rc == TLX_ID3_E_CORRUPT) {
       parseFailure = E_FAIL;
       continue;
     }
-    std::uint32_t size = 0;
-    if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, size))) return E_FAIL;
-    boost::shared_array<unsigned char> payload(
-        new unsigned char[size > 0 ? size : 1]);
-    if (tlx_id3_v2_get_frame_data(Context(), frameId, i, &size, payload.get()) != TLX_ID3_OK) {
-      return E_FAIL;
-    }
+    if (rc != TLX_ID3_OK) return E_FAIL;
+    if (parseFailure == E_TAG_NO_VALUE) parseFailure = S_FALSE;
     boost::shared_ptr<CGeob> geob(new CGeob());
-    hr = geob->ParseFrameData(payload.get(), static_cast<std::int32_t>(size));
+    hr = geob->ParseFrameData(payload, static_cast<std::int32_t>(size));
     if (hr == E_OUTOFMEMORY) return hr;
     // A malformed frame of someone else must not hide ours behind it: the
     // commit drops every encapsulated-object frame, ours would be lost.

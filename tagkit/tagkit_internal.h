@@ -57,12 +57,6 @@ HRESULT Guarded(Body&& body) noexcept {
   }
 }
 
-// The number of data bytes to ask for (and allocate) for a frame that
-// declares `declared` bytes: never more than the file holds, so that a
-// forged size field cannot make a reader allocate beyond the file's length.
-// E_FAIL when the file's length cannot be learnt.
-HRESULT FrameDataLimit(tlx_id3_context* ctx, std::uint32_t declared, std::uint32_t& limit);
-
 }  // namespace tagkit_internal
 
 #endif  // TAGKIT_TAGKIT_TAGKIT_INTERNAL_H_

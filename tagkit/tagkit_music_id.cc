@@ -84,14 +84,14 @@ HRESULT CTagkit::GetMusicIdInternal(std::int32_t id, MusicIdVector& values) {
   HRESULT hr = ToFrameId(id, frameId);
   if (FAILED(hr)) return hr;
   std::uint32_t size = 0;
-  std::unique_ptr<unsigned char[]> data;
-  hr = GetV2Data(frameId, size, data);
+  const unsigned char* data = nullptr;
+  hr = GetV2Data(frameId, 0, data, size);
   if (FAILED(hr)) return hr;
   if (size == 0) return E_TAG_NO_VALUE;
   if (size > 0x7FFFFFFFu) return E_FAIL;
 
   boost::shared_ptr<CMusicId> musicId(new CMusicId());
-  hr = musicId->ParseFrameData(data.get(), static_cast<std::int32_t>(size));
+  hr = musicId->ParseFrameData(data, static_cast<std::int32_t>(size));
   if (FAILED(hr)) return hr;
   std::string owner;
   hr = musicId->GetOwnerId(owner);

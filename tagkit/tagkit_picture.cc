@@ -85,18 +85,18 @@ HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
   return E_TAG_UNSUPPORTED;
 }
 
-// The first picture frame, taken over by the new picture as read.
+// The first picture frame, copied from where the engine lends it.
 HRESULT CTagkit::GetAPIC(PictureVector& values) {
   std::uint32_t frameId = 0;
   HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
   if (FAILED(hr)) return hr;
   std::uint32_t size = 0;
-  std::unique_ptr<unsigned char[]> data;
-  hr = GetV2Data(frameId, size, data);
+  const unsigned char* data = nullptr;
+  hr = GetV2Data(frameId, 0, data, size);
   if (FAILED(hr)) return hr;
   if (size > 0x7FFFFFFFu) return E_FAIL;
   boost::shared_ptr<CPicture> picture(new CPicture());
-  hr = picture->AdoptFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22);
+  hr = picture->ReadFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22);
   if (FAILED(hr)) return hr;
   values.push_back(picture);
   return S_OK;

@@ -58,17 +58,15 @@ class TLX_API CTagkit::CPicture {
   HRESULT SetPIC(const unsigned char* payload, std::int32_t size);
 
  private:
-  friend class CTagkit;  // hands over the frames it reads (AdoptFrame)
+  friend class CTagkit;  // hands over the frames it reads (ReadFrame)
 
   HRESULT DeleteData();
   // The offset of the picture data in an APIC (v22: PIC) frame payload, with
   // its MIME type; -1 for a payload that is not one.
   static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
                                  std::wstring& mime);
-  // As SetAPIC or SetPIC, but takes over block (a whole payload of size
-  // bytes, from new[]) and uses the picture where it lies: a frame read at
-  // Open is not copied again. block is left empty on success only.
-  HRESULT AdoptFrame(std::unique_ptr<unsigned char[]>& block, std::int32_t size, bool v22);
+  // As SetAPIC (v22: SetPIC), for the frames the class reads.
+  HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22);
 
   unsigned char* m_block;  // the allocation that m_data lies in
   unsigned char* m_data;

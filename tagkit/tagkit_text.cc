@@ -14,21 +14,6 @@ namespace {
 // the engine's in/out size convention.
 constexpr std::uint32_t kV1FieldRoom = 32;
 
-// A damaged frame header may claim any size up to 4 GB; a frame larger than
-// its whole tag is refused before anything is allocated for it.
-bool FitsInTag(tlx_id3_context* ctx, std::uint32_t frameSize) {
-  tlx_id3_v2_header tag;
-  std::memset(&tag, 0, sizeof(tag));
-  if (tlx_id3_v2_get_header(ctx, &tag) != TLX_ID3_OK) return false;
-  return tag.size >= 0 && frameSize <= static_cast<std::uint32_t>(tag.size);
-}
-
-// A buffer for size bytes of frame data; never empty, so that a frame
-// without data still has a valid address to be read into.
-std::unique_ptr<unsigned char[]> FrameBuffer(std::uint32_t size) {
-  return std::unique_ptr<unsigned char[]>(new unsigned char[size + 1u]);
-}
-
 }  // namespace
 
 HRESULT CTagkit::GetString(std::int32_t id, std::vector<std::wstring>& values) {
@@ -65,32 +50,22 @@ HRESULT CTagkit::GetTextV2(std::int32_t id, std::vector<std::wstring>& values) {
   return S_OK;
 }
 
-HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                           std::unique_ptr<unsigned char[]>& data) {
+HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t occurrence,
+                           const unsigned char*& data, std::uint32_t& size) {
+  data = nullptr;
   size = 0;
-  tlx_id3_v2_frame_header header;
-  std::memset(&header, 0, sizeof(header));
+  const std::int32_t rc =
+      tlx_id3_v2_lend_frame_data(Context(), frameId, occurrence, &data, &size);
   // A walk that ends (no tag, the end of the tag, its padding) without the
   // frame finds none; any other failure is one.
-  const std::int32_t rc = tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header);
-  if (rc == TLX_ID3_E_NOT_FOUND || (rc == TLX_ID3_OK && header.id == 0)) return E_TAG_NO_VALUE;
-  if (rc != TLX_ID3_OK) return E_FAIL;
-  if (!FitsInTag(Context(), header.size)) return E_FAIL;
-  std::uint32_t limit = 0;
-  if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-  data = FrameBuffer(limit);
-  std::uint32_t delivered = limit;
-  if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, data.get()) != TLX_ID3_OK) {
-    return E_FAIL;
-  }
-  size = delivered;
-  return S_OK;
+  if (rc == TLX_ID3_E_NOT_FOUND) return E_TAG_NO_VALUE;
+  return rc == TLX_ID3_OK ? S_OK : E_FAIL;
 }
 
 HRESULT CTagkit::GetV2Data2(std::uint32_t frameId, std::wstring& text) {
   std::uint32_t size = 0;
-  std::unique_ptr<unsigned char[]> data;
-  HRESULT hr = GetV2Data(frameId, size, data);
+  const unsigned char* data = nullptr;
+  HRESULT hr = GetV2Data(frameId, 0, data, size);
   if (FAILED(hr)) return hr;
   // A frame without even its encoding byte carries no value; treating it as
   // absent lets the ID3v1 field stand in, as for a missing frame.
@@ -98,10 +73,10 @@ HRESULT CTagkit::GetV2Data2(std::uint32_t frameId, std::wstring& text) {
   const std::int32_t length = static_cast<std::int32_t>(size - 1);
   switch (data[0]) {
     case 0:
-      hr = AsciiBinary2Wstring(data.get() + 1, length, text);
+      hr = AsciiBinary2Wstring(data + 1, length, text);
       break;
     case 1:
-      hr = Utf16Binary2Wstring(data.get() + 1, length, text);
+      hr = Utf16Binary2Wstring(data + 1, length, text);
       break;
     default:  // UTF-16BE without mark, UTF-8 and unknown encodings
       return E_FAIL;
@@ -167,30 +142,18 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
   std::uint32_t frameId = 0;
   HRESULT hr = ToFrameId(id, frameId);
   if (FAILED(hr)) return hr;
-  std::uint32_t count = 0;
-  if (tlx_id3_v2_get_frame_num(Context(), frameId, &count) != TLX_ID3_OK) return E_FAIL;
-  if (count == 0) return E_TAG_NO_VALUE;
-  for (std::uint32_t index = 0; index < count; ++index) {
-    tlx_id3_v2_frame_header header;
-    std::memset(&header, 0, sizeof(header));
-    if (tlx_id3_v2_get_frame_header(Context(), frameId, index, &header) != TLX_ID3_OK) {
-      return E_FAIL;
-    }
-    if (!FitsInTag(Context(), header.size)) return E_FAIL;
-    std::uint32_t limit = 0;
-    if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-    std::unique_ptr<unsigned char[]> buffer = FrameBuffer(limit);
-    std::uint32_t delivered = limit;
-    if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
-        TLX_ID3_OK) {
-      return E_FAIL;
-    }
-    std::wstring url;
-    hr = AsciiBinary2Wstring(buffer.get(), static_cast<std::int32_t>(delivered), url);
+  for (std::uint32_t index = 0;; ++index) {
+    const unsigned char* data = nullptr;
+    std::uint32_t size = 0;
+    hr = GetV2Data(frameId, index, data, size);
+    if (hr == E_TAG_NO_VALUE) break;
     if (FAILED(hr)) return hr;
-    values.push_back(url);
+    std::wstring url;
+    hr = AsciiBinary2Wstring(data, static_cast<std::int32_t>(size), url);
+    if (FAILED(hr)) return hr;
+    values.push_back(std::move(url));
   }
-  return S_OK;
+  return values.empty() ? E_TAG_NO_VALUE : S_OK;
 }
 
 HRESULT CTagkit::GetV1(std::int32_t id, std::vector<std::wstring>& values) {
