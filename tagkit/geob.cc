@@ -101,6 +101,11 @@ HRESULT CTagkit::CGeob::GetFrameData(unsigned char** payload, std::int32_t& size
 }
 
 HRESULT CTagkit::CGeob::ParseFrameData(const unsigned char* payload, std::int32_t size) {
+  return ParseFrame(payload, size, false);
+}
+
+HRESULT CTagkit::CGeob::ParseFrame(const unsigned char* payload, std::int32_t size,
+                                   bool v24Text) {
   return tagkit_internal::Guarded([&]() -> HRESULT {
     if (payload == nullptr) return E_POINTER;
     if (size < 1) return E_INVALIDARG;
@@ -115,10 +120,11 @@ HRESULT CTagkit::CGeob::ParseFrameData(const unsigned char* payload, std::int32_
 
     // The filename is taken to be empty: one zero byte, or one zero unit.
     unsigned char encoding = payload[0];
-    if (encoding > 1) return E_FAIL;
-    std::int32_t descStart = encoding == 0 ? mimeEnd + 2 : mimeEnd + 3;
+    if (encoding > (v24Text ? 3 : 1)) return E_FAIL;
+    const bool wide = encoding == 1 || encoding == 2;
+    std::int32_t descStart = wide ? mimeEnd + 3 : mimeEnd + 2;
     std::int32_t dataStart = -1;
-    if (encoding == 0) {
+    if (!wide) {
       for (std::int32_t i = descStart; i < size; ++i) {
         if (payload[i] == 0) {
           dataStart = i + 1;
@@ -136,10 +142,24 @@ HRESULT CTagkit::CGeob::ParseFrameData(const unsigned char* payload, std::int32_
     if (dataStart < 0) return E_FAIL;
 
     // An undecodable description is kept as empty: it then matches nothing.
+    const unsigned char* text = payload + descStart;
+    const std::int32_t textLength = dataStart - descStart;
     std::wstring description;
-    HRESULT converted =
-        encoding == 0 ? AsciiBinary2Wstring(payload + descStart, dataStart - descStart, description)
-                      : Utf16Binary2Wstring(payload + descStart, dataStart - descStart, description);
+    HRESULT converted = S_OK;
+    switch (encoding) {
+      case 0:
+        converted = AsciiBinary2Wstring(text, textLength, description);
+        break;
+      case 1:
+        converted = Utf16Binary2Wstring(text, textLength, description);
+        break;
+      case 2:
+        description = tagkit_internal::Utf16BeToWide(text, static_cast<std::size_t>(textLength));
+        break;
+      default:
+        description = tagkit_internal::Utf8ToWide(text, static_cast<std::size_t>(textLength));
+        break;
+    }
     if (FAILED(converted)) description.clear();
 
     std::int32_t dataSize = size - dataStart;

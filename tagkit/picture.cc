@@ -8,11 +8,12 @@
 namespace {
 
 // Offset just past the description that starts at start: a zero byte for
-// encoding 0, a zero 16-bit unit at an even distance for encoding 1; -1 when
-// the terminator does not lie inside the payload.
+// encodings 0 and 3 (UTF-8), a zero 16-bit unit at an even distance for the
+// UTF-16 encodings 1 and 2; -1 when the terminator does not lie inside the
+// payload.
 std::int32_t SkipDescription(const unsigned char* payload, std::int32_t size,
                              std::int32_t start, unsigned char encoding) {
-  if (encoding == 0) {
+  if (encoding == 0 || encoding == 3) {
     for (std::int32_t i = start; i < size; ++i) {
       if (payload[i] == 0) return i + 1;
     }
@@ -92,10 +93,10 @@ HRESULT CTagkit::CPicture::SetAll(const unsigned char* data, std::int32_t size,
 // APIC: encoding, MIME type, zero, picture type, description, zero, data.
 // PIC: encoding, 3-byte image format, picture type, description, zero, data.
 std::int32_t CTagkit::CPicture::ParseFrame(const unsigned char* payload, std::int32_t size,
-                                           bool v22, std::wstring& mime) {
+                                           bool v22, bool v24Text, std::wstring& mime) {
   if (payload == nullptr || size < 1) return -1;
   unsigned char encoding = payload[0];
-  if (encoding > 1) return -1;
+  if (encoding > (v24Text ? 3 : 1)) return -1;
   if (v22) {
     std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
     if (dataStart < 0) return -1;
@@ -122,7 +123,7 @@ HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t si
   return tagkit_internal::Guarded([&]() -> HRESULT {
     if (payload == nullptr) return E_POINTER;
     std::wstring mime;
-    const std::int32_t dataStart = ParseFrame(payload, size, false, mime);
+    const std::int32_t dataStart = ParseFrame(payload, size, false, false, mime);
     if (dataStart < 0) return E_FAIL;
     return SetAll(payload + dataStart, size - dataStart, mime);
   });
@@ -132,16 +133,17 @@ HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t siz
   return tagkit_internal::Guarded([&]() -> HRESULT {
     if (payload == nullptr) return E_POINTER;
     std::wstring mime;
-    const std::int32_t dataStart = ParseFrame(payload, size, true, mime);
+    const std::int32_t dataStart = ParseFrame(payload, size, true, false, mime);
     if (dataStart < 0) return E_FAIL;
     return SetAll(payload + dataStart, size - dataStart, mime);
   });
 }
 
-HRESULT CTagkit::CPicture::ReadFrame(const unsigned char* payload, std::int32_t size, bool v22) {
+HRESULT CTagkit::CPicture::ReadFrame(const unsigned char* payload, std::int32_t size, bool v22,
+                                     bool v24Text) {
   return tagkit_internal::Guarded([&]() -> HRESULT {
     std::wstring mime;
-    const std::int32_t dataStart = ParseFrame(payload, size, v22, mime);
+    const std::int32_t dataStart = ParseFrame(payload, size, v22, v24Text, mime);
     if (dataStart < 0) return E_FAIL;
     HRESULT hr = SetData(payload + dataStart, size - dataStart);
     if (SUCCEEDED(hr)) m_mime.swap(mime);

@@ -1,7 +1,8 @@
 /// @file
 /// The class CTagkit: reads and writes the tags of MP3 files (ID3v2.2/2.3 at
-/// the head, the ID3v1 trailer at the end) through numeric property
-/// identifiers, with the library's result codes and open modes.
+/// the head, and ID3v2.4 when opened with TAGKIT_OPEN_V24; the ID3v1 trailer
+/// at the end) through numeric property identifiers, with the library's
+/// result codes and open modes.
 ///
 /// One CTagkit object serves one file and one thread at a time: Open it, get
 /// and put properties, and Close it; Close writes every change back in one
@@ -49,7 +50,8 @@ constexpr std::int32_t PROPID_COMPOSER = 0x1213;
 constexpr std::int32_t PROPID_PICTURE = 0x1220;     // GetBinary, PutBinary
 /// Artist web pages, one string per URL (GetString, PutString).
 constexpr std::int32_t PROPID_ARTIST_URL = 0x1226;  // one string per URL
-/// Release date as an OLE date (GetDate, PutDate).
+/// Release date as an OLE date (GetDate, PutDate): ID3v2.2/2.3 year and
+/// date frames, the recording timestamp of an ID3v2.4 tag.
 constexpr std::int32_t PROPID_RELEASE_DATE = 0x1400;  // GetDate, PutDate
 /// Music-recognition identifier, a unique-file-identifier frame (GetMusicId,
 /// PutMusicId).
@@ -83,7 +85,31 @@ constexpr std::int32_t TAGKIT_OPEN_READ = 1;
 /// Open mode: read and write; nobody else may write the file meanwhile.
 constexpr std::int32_t TAGKIT_OPEN_WRITE = 2;
 /// Open mode flag, combined with TAGKIT_OPEN_READ or TAGKIT_OPEN_WRITE:
-/// ID3v2.4 tags are read and edited (and kept ID3v2.4) instead of refused.
+/// ID3v2.4 tags are read and edited, and stay ID3v2.4, instead of being
+/// refused. Without it an ID3v2.4 tag reads as absent (the ID3v1 trailer
+/// still answers) and every put is refused (E_TAG_UNSUPPORTED; PutBinary
+/// E_FAIL).
+///
+/// With it, in any tag version, text in UTF-16BE (encoding 2) and UTF-8
+/// (encoding 3) is read too, in text frames and in the descriptions of
+/// pictures and encapsulated objects; of a frame with several values the
+/// first is the property's value. In an ID3v2.4 tag:
+/// - frames have the four-character identifiers of ID3v2.3;
+/// - the release date is the recording timestamp (TDRC), read in each of
+///   its forms from "yyyy" (1 January) to "yyyy-MM-ddTHH:mm:ss" (with the
+///   time of day); without one, the ID3v2.3 year and date frames that some
+///   writers leave, then the ID3v1 year, stand in. PutDate writes
+///   "yyyy-MM-dd" and drops those stand-ins and the release time;
+/// - a genre stored as a bare ID3v1 genre number ("17") reads as "(17)", and
+///   "RX" and "CR" as "(RX)" and "(CR)"; putting "(17)" stores "17";
+/// - puts write ID3v2.4 frames: the title, artist, album, genre, composer,
+///   copyright and ISRC as UTF-8 (encoding 3; UTF-16 for text holding a lone
+///   surrogate, which UTF-8 cannot carry), the track, a numeric genre, the
+///   date and URLs as single-byte text; pictures, music identifiers and
+///   encapsulated objects as in ID3v2.3;
+/// - the commit keeps the tag ID3v2.4 and drops its extended header and
+///   footer; a title frame not put stays as stored.
+/// A file without an ID3v2 tag still gets a new ID3v2.3 tag.
 constexpr std::int32_t TAGKIT_OPEN_V24 = 0x100;
 /// Open mode flag, combined with TAGKIT_OPEN_WRITE: Close gives a file that
 /// has several hard links a new file of its own under this path and leaves
@@ -99,9 +125,10 @@ struct tlx_id3_context;  // the engine's record; applications never see it
 /// crash-safe rewrite of the file. Result codes common to every get and put:
 /// E_UNEXPECTED when the object is not open, E_TAG_UNSUPPORTED for an
 /// identifier the call does not take. Puts also fail with E_FAIL on an object
-/// opened read only, and on a file whose ID3v2 tag is of a version this
-/// library does not write (ID3v2.4) with E_TAG_UNSUPPORTED (PutBinary:
-/// E_FAIL).
+/// opened read only, and on a file whose ID3v2 tag is of a version the open
+/// mode does not write (ID3v2.4 without TAGKIT_OPEN_V24) with
+/// E_TAG_UNSUPPORTED (PutBinary: E_FAIL). TAGKIT_OPEN_V24 says how ID3v2.4
+/// tags are read and written.
 ///
 /// Values are exchanged in vectors of boost::shared_ptr: after a get the
 /// caller shares the object's cached value objects; after a put the object
@@ -167,7 +194,8 @@ class TLX_API CTagkit {
   /// an empty vector deletes the property. Title, artist, album, genre and
   /// track also go to the ID3v1 trailer at Close. Setters refuse changes on
   /// an object opened read only (E_FAIL) and on a file whose ID3v2 tag has a
-  /// version this library does not write, ID3v2.4 (here E_TAG_UNSUPPORTED).
+  /// version the open mode does not write, ID3v2.4 without TAGKIT_OPEN_V24
+  /// (here E_TAG_UNSUPPORTED).
   /// @return S_OK; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutString(std::int32_t id, const std::vector<std::wstring>& values);
 
@@ -188,7 +216,8 @@ class TLX_API CTagkit {
   /// Writes PROPID_PICTURE: the first picture replaces every stored one (as
   /// the front cover); an empty vector deletes them.
   /// @return S_OK; E_POINTER for a null first element; E_INVALIDARG for a
-  ///   picture too large for a frame; E_FAIL (also read only, or ID3v2.4);
+  ///   picture too large for a frame; E_FAIL (also read only, or ID3v2.4
+  ///   without TAGKIT_OPEN_V24);
   ///   E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutBinary(std::int32_t id, const PictureVector& values);
 
@@ -224,6 +253,8 @@ class TLX_API CTagkit {
   // ---- tagkit_frames.cc: identifiers and the frame table ----
   bool CheckStringPropertyID(std::int32_t id) const;
   bool CheckBinaryPropertyID(std::int32_t id) const;
+  // Opened with TAGKIT_OPEN_V24.
+  bool V24Enabled();
   HRESULT ToFrameId(std::int32_t id, std::uint32_t& frameId) const;
   bool needsUnicode(std::int32_t id, const std::wstring& text) const;
   std::uint8_t getNumericalGenre(const std::wstring& text) const;
@@ -289,7 +320,10 @@ class TLX_API CTagkit {
   alignas(8) unsigned char m_context[kContextSize];
   bool m_isOpen;
   bool m_isEditing;
-  std::int32_t m_v2Version;  // 0: ID3v2.2, 1: ID3v2.3, -999: closed
+  // While open the version of the tag read (0: ID3v2.2, 1: ID3v2.3, or 2:
+  // ID3v2.4, only with TAGKIT_OPEN_V24; a file without a usable tag counts
+  // as ID3v2.3); -999 when closed.
+  std::int32_t m_v2Version;
   // ID3v1 values that the commit writes into the trailer (narrow text in
   // the thread's code page).
   std::string m_v1Title;

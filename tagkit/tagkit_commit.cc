@@ -120,7 +120,14 @@ HRESULT CTagkit::SetTextV2(std::int32_t id, const std::vector<std::wstring>& val
   std::uint32_t frameId = 0;
   const HRESULT hr = ToFrameId(id, frameId);
   if (FAILED(hr)) return hr;
-  return SetV2Data(frameId, values[0], needsUnicode(id, values[0]));
+  // ID3v2.4 writes the ID3v1 genre number bare: "(17)" becomes "17".
+  const std::wstring& text = values[0];
+  if (id == PROPID_GENRE && m_v2Version == TLX_ID3_V24 && text.size() > 2 && text.front() == L'(' &&
+      text.back() == L')' &&
+      text.find_first_not_of(L"0123456789", 1) == text.size() - 1) {
+    return SetV2Data(frameId, text.substr(1, text.size() - 2), false);
+  }
+  return SetV2Data(frameId, text, needsUnicode(id, text));
 }
 
 HRESULT CTagkit::SetUrlV2(std::int32_t id, const std::vector<std::wstring>& values) {
@@ -170,7 +177,15 @@ HRESULT CTagkit::SetV1(std::int32_t id, const std::vector<std::wstring>& values)
 
 HRESULT CTagkit::SetV2Data(std::uint32_t frameId, const std::wstring& text, bool unicode) {
   std::vector<unsigned char> payload;
-  if (unicode) {
+  std::string utf8;
+  // ID3v2.4 text is UTF-8, unless it holds a lone surrogate, which only
+  // UTF-16 carries unchanged.
+  if (unicode && m_v2Version == TLX_ID3_V24 && WideToUtf8(text, utf8)) {
+    payload.reserve(utf8.size() + 2);
+    payload.push_back(3);
+    payload.insert(payload.end(), utf8.begin(), utf8.end());
+    payload.push_back(0);
+  } else if (unicode) {
     const std::vector<unsigned char> units = WideToUtf16Le(text);
     payload.reserve(units.size() + 5);
     payload.push_back(1);
@@ -216,6 +231,12 @@ HRESULT CTagkit::Update() {
     std::wstring stored;
     const HRESULT read = GetV2Data2(titleId, stored);
     keepStoredTitle = FAILED(read) && read != E_TAG_NO_VALUE;
+    // An ID3v2.4 title frame may hold several values, which a rewrite from
+    // the first would drop: it stays, and the ID3v1 title follows it.
+    if (SUCCEEDED(read) && m_v2Version == TLX_ID3_V24) {
+      keepStoredTitle = true;
+      SetV1(PROPID_TITLE, std::vector<std::wstring>(1, stored));
+    }
   }
   std::vector<std::wstring> title;
   hr = GetString(PROPID_TITLE, title);

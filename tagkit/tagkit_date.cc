@@ -1,5 +1,6 @@
 // The release date: a year frame ("%04d") and a date frame ("%02d%02d", day
-// first) of the ID3v2 tag, or 1 January of the ID3v1 year.
+// first) of the ID3v2.2/2.3 tag, the recording timestamp of an ID3v2.4 tag
+// ("yyyy-MM-dd", read down to the second), or 1 January of the ID3v1 year.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -20,6 +21,48 @@ long LeadingNumber(const std::wstring& text) {
   if (value > 1000000L) return 1000000L;
   if (value < -1000000L) return -1000000L;
   return value;
+}
+
+const std::uint32_t kTimestampId = TLX_ID3_FRAME_ID('T', 'D', 'R', 'C');
+// Frames of the release date that an ID3v2.4 date replaces: the ID3v2.3
+// ones some writers keep, and the release time.
+const std::uint32_t kStaleV24DateIds[] = {
+    kTimestampId, TLX_ID3_FRAME_ID('T', 'Y', 'E', 'R'), TLX_ID3_FRAME_ID('T', 'D', 'A', 'T'),
+    TLX_ID3_FRAME_ID('T', 'I', 'M', 'E'), TLX_ID3_FRAME_ID('T', 'R', 'D', 'A')};
+
+// Reads `digits` decimal digits at text[at], moving at past them.
+bool Digits(const std::wstring& text, std::size_t& at, std::size_t digits, std::uint16_t& value) {
+  if (text.size() - at < digits) return false;
+  std::uint16_t n = 0;
+  for (std::size_t k = 0; k < digits; ++k) {
+    const wchar_t c = text[at + k];
+    if (c < L'0' || c > L'9') return false;
+    n = static_cast<std::uint16_t>(n * 10 + (c - L'0'));
+  }
+  value = n;
+  at += digits;
+  return true;
+}
+
+// An ID3v2.4 timestamp, yyyy[-MM[-dd[THH[:mm[:ss]]]]], as an OLE date; a
+// missing month or day is the first. Parts after the last complete one are
+// ignored. False without a year or for impossible parts.
+bool ParseTimestamp(const std::wstring& text, std::uint16_t& year, double& value) {
+  std::uint16_t parts[6] = {0, 1, 1, 0, 0, 0};
+  const wchar_t separators[6] = {0, L'-', L'-', L'T', L':', L':'};
+  std::size_t at = 0;
+  if (!Digits(text, at, 4, parts[0])) return false;
+  for (int k = 1; k < 6; ++k) {
+    // Some writers put a space between the date and the time.
+    const bool separated = at < text.size() &&
+                           (text[at] == separators[k] || (k == 3 && text[at] == L' '));
+    std::size_t next = at + 1;
+    if (!separated || !Digits(text, next, 2, parts[k])) break;
+    at = next;
+  }
+  year = parts[0];
+  return CXDate::FromDateParts(parts[0], parts[1], parts[2], parts[3], parts[4], parts[5],
+                               value) != 0;
 }
 
 }  // namespace
@@ -50,9 +93,21 @@ HRESULT CTagkit::GetReleasedDateTime() {
   HRESULT hr = MakeReleasedDateTimeFrame(yearId, dateId, timeId);
   if (FAILED(hr)) return hr;
 
+  std::wstring text;
+  if (m_v2Version == TLX_ID3_V24) {
+    hr = GetV2Data2(kTimestampId, text);
+    if (hr != E_TAG_NO_VALUE) {
+      std::uint16_t year = 0;
+      double value = 0;
+      if (FAILED(hr) || !ParseTimestamp(text, year, value)) return E_FAIL;
+      m_releasedDateTime = year < 1000 ? TAGKIT_NO_DATE : value;
+      return S_OK;
+    }
+    text.clear();
+  }
+
   long year = 0, month = 1, day = 1;
   bool found = false;
-  std::wstring text;
   if (SUCCEEDED(GetV2Data2(yearId, text))) {
     found = true;
     year = LeadingNumber(text);
@@ -106,11 +161,15 @@ HRESULT CTagkit::PutReleasedDateTime(const double& value) {
   // Checked before the transaction begins: a refused value changes nothing,
   // not even through the commit that an open transaction would bring.
   std::int32_t year = 0, month = 1, day = 1;
-  char yearText[16] = "";
-  char dateText[16] = "";
+  char yearText[48] = "";
+  char dateText[48] = "";
   if (CXDate::GetYear(value, year)) std::snprintf(yearText, sizeof yearText, "%04d", year);
   if (CXDate::GetMonth(value, month) && CXDate::GetDay(value, day)) {
     std::snprintf(dateText, sizeof dateText, "%02d%02d", day, month);
+  }
+  if (m_v2Version == TLX_ID3_V24) {
+    std::snprintf(yearText, sizeof yearText, "%04d-%02d-%02d", year, month, day);
+    dateText[0] = '\0';
   }
   double midnight = 0;
   if (!CXDate::FromDateParts(static_cast<std::uint16_t>(year), static_cast<std::uint16_t>(month),
@@ -122,12 +181,15 @@ HRESULT CTagkit::PutReleasedDateTime(const double& value) {
   hr = V2EditBegin();
   if (FAILED(hr)) return hr;
   DeleteReleasedDateTime();
+  if (m_v2Version == TLX_ID3_V24) yearId = kTimestampId;
   hr = SetV2Data(yearId, std::wstring(yearText, yearText + std::strlen(yearText)), false);
   if (FAILED(hr)) return hr;
   m_v1Year = static_cast<std::uint32_t>(year);
   m_v1YearPending = true;
-  hr = SetV2Data(dateId, std::wstring(dateText, dateText + std::strlen(dateText)), false);
-  if (FAILED(hr)) return hr;
+  if (dateText[0] != '\0') {
+    hr = SetV2Data(dateId, std::wstring(dateText, dateText + std::strlen(dateText)), false);
+    if (FAILED(hr)) return hr;
+  }
   m_releasedDateTime = midnight;
   return S_OK;
 }
@@ -140,7 +202,14 @@ HRESULT CTagkit::DeleteReleasedDateTime() {
   if (FAILED(hr)) return hr;
   // Every year and date frame goes, also those a PutDate of this transaction
   // added and duplicates of the stored tag; a missing frame is no failure.
-  // The time-of-day frame is left alone.
+  // The time-of-day frame is left alone, but for ID3v2.4, where the
+  // timestamp holds the time.
+  if (m_v2Version == TLX_ID3_V24) {
+    for (const std::uint32_t frameId : kStaleV24DateIds) {
+      hr = tagkit_frames::RemoveAllFrames(Context(), frameId);
+      if (FAILED(hr)) return hr;
+    }
+  }
   hr = tagkit_frames::RemoveAllFrames(Context(), yearId);
   if (FAILED(hr)) return hr;
   hr = tagkit_frames::RemoveAllFrames(Context(), dateId);

@@ -114,11 +114,20 @@ bool CTagkit::CheckStringPropertyID(std::int32_t id) const {
   }
 }
 
+bool CTagkit::V24Enabled() {
+  std::uint32_t options = 0;
+  return tlx_id3_get_options(Context(), &options) == TLX_ID3_OK &&
+         (options & TLX_ID3_OPTION_V24) != 0;
+}
+
 bool CTagkit::CheckBinaryPropertyID(std::int32_t id) const { return id == PROPID_PICTURE; }
 
+// ID3v2.4 names its frames as ID3v2.3 does.
 HRESULT CTagkit::ToFrameId(std::int32_t id, std::uint32_t& frameId) const {
   frameId = 0;
-  if (m_v2Version != TLX_ID3_V22 && m_v2Version != TLX_ID3_V23) return E_FAIL;
+  if (m_v2Version != TLX_ID3_V22 && m_v2Version != TLX_ID3_V23 && m_v2Version != TLX_ID3_V24) {
+    return E_FAIL;
+  }
   const FrameRow* row = FindRow(id);
   if (row != nullptr) frameId = m_v2Version == TLX_ID3_V22 ? row->v22 : row->v23;
   return frameId == 0 ? E_TAG_UNSUPPORTED : S_OK;
@@ -183,7 +192,9 @@ HRESULT CTagkit::MakeReleasedDateTimeFrame(std::uint32_t& yearId, std::uint32_t&
     yearId = FID('T', 'Y', 'E', 0);
     dateId = FID('T', 'D', 'A', 0);
     timeId = FID('T', 'I', 'M', 0);
-  } else if (m_v2Version == TLX_ID3_V23) {
+  } else if (m_v2Version == TLX_ID3_V23 || m_v2Version == TLX_ID3_V24) {
+    // ID3v2.4 has the timestamp frame instead; these stand in for it when
+    // a writer ignored the version.
     yearId = FID('T', 'Y', 'E', 'R');
     dateId = FID('T', 'D', 'A', 'T');
     timeId = FID('T', 'I', 'M', 'E');

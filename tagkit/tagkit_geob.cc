@@ -79,7 +79,7 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
     if (rc != TLX_ID3_OK) return E_FAIL;
     if (parseFailure == E_TAG_NO_VALUE) parseFailure = S_FALSE;
     boost::shared_ptr<CGeob> geob(new CGeob());
-    hr = geob->ParseFrameData(payload, static_cast<std::int32_t>(size));
+    hr = geob->ParseFrame(payload, static_cast<std::int32_t>(size), V24Enabled());
     if (hr == E_OUTOFMEMORY) return hr;
     // A malformed frame of someone else must not hide ours behind it: the
     // commit drops every encapsulated-object frame, ours would be lost.

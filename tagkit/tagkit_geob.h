@@ -65,7 +65,12 @@ class TLX_API CTagkit::CGeob {
   HRESULT ParseFrameData(const unsigned char* payload, std::int32_t size);
 
  private:
+  friend class CTagkit;  // reads the frames of ID3v2.4 tags (ParseFrame)
+
   HRESULT DeleteData();
+  // ParseFrameData; v24Text also accepts the ID3v2.4 encodings 2 (UTF-16BE)
+  // and 3 (UTF-8) for the description.
+  HRESULT ParseFrame(const unsigned char* payload, std::int32_t size, bool v24Text);
   HRESULT AsciiBinary2Wstring(const unsigned char* bytes, std::int32_t length,
                               std::wstring& text);
   HRESULT Utf16Binary2Wstring(const unsigned char* bytes, std::int32_t length,

@@ -43,6 +43,16 @@ std::wstring Utf16LeToWide(const unsigned char* bytes, std::size_t units);
 // inverse of Utf16LeToWide, lone surrogates included.
 std::vector<unsigned char> WideToUtf16Le(const std::wstring& text);
 
+// UTF-8 bytes up to the first zero byte (or length) to wide text; each
+// ill-formed sequence becomes U+FFFD.
+std::wstring Utf8ToWide(const unsigned char* bytes, std::size_t length);
+// UTF-16BE bytes (no byte-order mark) up to the first zero unit at an even
+// offset to wide text; surrogates as Utf16LeToWide.
+std::wstring Utf16BeToWide(const unsigned char* bytes, std::size_t length);
+// Wide text to UTF-8; false for text holding a lone surrogate, which UTF-8
+// cannot carry (out is then unusable).
+bool WideToUtf8(const std::wstring& text, std::string& out);
+
 // Runs body and returns its result; an exception it throws becomes
 // E_OUTOFMEMORY (std::bad_alloc) or E_FAIL (anything else), so that none
 // reaches the application across the library's boundary.

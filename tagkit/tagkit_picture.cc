@@ -1,4 +1,4 @@
-// The attached picture: the first APIC (ID3v2.3) or PIC (ID3v2.2) frame is
+// The attached picture: the first APIC (ID3v2.3, 2.4) or PIC (ID3v2.2) frame is
 // read at open; PutBinary writes one frame from the first picture given.
 #include <cstring>
 #include <new>
@@ -60,9 +60,9 @@ HRESULT CTagkit::PutBinary(std::int32_t id, const PictureVector& values) {
     HRESULT hr = DeleteFrame(id);
     if (FAILED(hr)) return hr;
     m_pictures.erase(id);
-    if (m_v2Version == 0) {
+    if (m_v2Version == TLX_ID3_V22) {
       hr = SetPIC(values);
-    } else if (m_v2Version == 1) {
+    } else if (m_v2Version == TLX_ID3_V23 || m_v2Version == TLX_ID3_V24) {
       hr = SetAPIC(values);
     } else {
       hr = E_TAG_UNSUPPORTED;
@@ -80,8 +80,8 @@ HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
   if (!m_isOpen) return E_UNEXPECTED;
   if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
   values.clear();
-  if (m_v2Version == 0) return GetPIC(values);
-  if (m_v2Version == 1) return GetAPIC(values);
+  if (m_v2Version == TLX_ID3_V22) return GetPIC(values);
+  if (m_v2Version == TLX_ID3_V23 || m_v2Version == TLX_ID3_V24) return GetAPIC(values);
   return E_TAG_UNSUPPORTED;
 }
 
@@ -96,7 +96,8 @@ HRESULT CTagkit::GetAPIC(PictureVector& values) {
   if (FAILED(hr)) return hr;
   if (size > 0x7FFFFFFFu) return E_FAIL;
   boost::shared_ptr<CPicture> picture(new CPicture());
-  hr = picture->ReadFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22);
+  hr = picture->ReadFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22,
+                          V24Enabled());
   if (FAILED(hr)) return hr;
   values.push_back(picture);
   return S_OK;

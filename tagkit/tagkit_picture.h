@@ -9,7 +9,7 @@
 #include "tagkit.h"
 
 /// The bytes and MIME type of an attached picture, as read from an APIC
-/// (ID3v2.3) or PIC (ID3v2.2) frame. Picture type and description are not
+/// (ID3v2.3 and 2.4) or PIC (ID3v2.2) frame. Picture type and description are not
 /// kept; written frames say "front cover" with an empty description.
 ///
 /// The object owns a copy of the picture bytes and frees it when destroyed.
@@ -62,11 +62,12 @@ class TLX_API CTagkit::CPicture {
 
   HRESULT DeleteData();
   // The offset of the picture data in an APIC (v22: PIC) frame payload, with
-  // its MIME type; -1 for a payload that is not one.
+  // its MIME type; -1 for a payload that is not one. v24Text also accepts
+  // the ID3v2.4 encodings 2 and 3 for the description.
   static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
-                                 std::wstring& mime);
+                                 bool v24Text, std::wstring& mime);
   // As SetAPIC (v22: SetPIC), for the frames the class reads.
-  HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22);
+  HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text);
 
   unsigned char* m_block;  // the allocation that m_data lies in
   unsigned char* m_data;

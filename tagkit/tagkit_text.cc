@@ -10,6 +10,14 @@ using namespace tagkit_internal;
 
 namespace {
 
+// The ID3v2.4 genre forms of the ID3v1 genre number ("17") and of remix and
+// cover ("RX", "CR") read as the ID3v2.3 forms "(17)", "(RX)" and "(CR)".
+void ToV23Genre(std::wstring& genre) {
+  const bool number = !genre.empty() && genre.size() <= 3 &&
+                      genre.find_first_not_of(L"0123456789") == std::wstring::npos;
+  if (number || genre == L"RX" || genre == L"CR") genre = L"(" + genre + L")";
+}
+
 // Room for an ID3v1 text field (30 bytes) and its terminator, with slack for
 // the engine's in/out size convention.
 constexpr std::uint32_t kV1FieldRoom = 32;
@@ -46,7 +54,8 @@ HRESULT CTagkit::GetTextV2(std::int32_t id, std::vector<std::wstring>& values) {
   std::wstring text;
   hr = GetV2Data2(frameId, text);
   if (FAILED(hr)) return hr;
-  values.push_back(text);
+  if (id == PROPID_GENRE && m_v2Version == TLX_ID3_V24) ToV23Genre(text);
+  values.push_back(std::move(text));
   return S_OK;
 }
 
@@ -78,7 +87,17 @@ HRESULT CTagkit::GetV2Data2(std::uint32_t frameId, std::wstring& text) {
     case 1:
       hr = Utf16Binary2Wstring(data + 1, length, text);
       break;
-    default:  // UTF-16BE without mark, UTF-8 and unknown encodings
+    // UTF-16BE without mark and UTF-8 came with ID3v2.4, but some writers
+    // use them in older tags too.
+    case 2:
+      if (!V24Enabled()) return E_FAIL;
+      text = Utf16BeToWide(data + 1, static_cast<std::size_t>(length));
+      break;
+    case 3:
+      if (!V24Enabled()) return E_FAIL;
+      text = Utf8ToWide(data + 1, static_cast<std::size_t>(length));
+      break;
+    default:
       return E_FAIL;
   }
   return FAILED(hr) ? hr : S_OK;
