@@ -1,4 +1,5 @@
-// The class's read path: Open read only, every getter, Close.
+// The class's read path: Open read only (without and with the ID3v2.4
+// flag), every getter, Close.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -76,25 +77,28 @@ void ReadGeobs(CTagkit& tagkit, std::int32_t property) {
 
 }  // namespace
 
+// Every input is read twice: as today, and with ID3v2.4 tags read.
 extern "C" int TagkitFuzzClassRead(const std::uint8_t* data, std::size_t size) {
   const std::string path = tagkit_fuzz::WriteInput(data, size);
-  CTagkit tagkit;
-  if (FAILED(tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_READ))) return 0;
-  for (std::int32_t id : kTextIds) {
-    std::vector<std::wstring> values;
-    if (SUCCEEDED(tagkit.GetString(id, values)) && values.empty()) {
-      tagkit_fuzz::Fail(kTarget, "GetString succeeded without a value");
+  for (std::int32_t flags : {0, TAGKIT_OPEN_V24}) {
+    CTagkit tagkit;
+    if (FAILED(tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_READ | flags))) continue;
+    for (std::int32_t id : kTextIds) {
+      std::vector<std::wstring> values;
+      if (SUCCEEDED(tagkit.GetString(id, values)) && values.empty()) {
+        tagkit_fuzz::Fail(kTarget, "GetString succeeded without a value");
+      }
     }
-  }
-  double date = 0;
-  tagkit.GetDate(PROPID_RELEASE_DATE, date);
-  ReadPictures(tagkit);
-  ReadMusicIds(tagkit);
-  ReadGeobs(tagkit, PROPID_OBJECT_MTDID);
-  ReadGeobs(tagkit, PROPID_OBJECT_QZVLX);
-  if (tagkit.Close() != S_OK) tagkit_fuzz::Fail(kTarget, "Close after reading failed");
-  if (tagkit_fuzz::ReadAll(path) != tagkit_fuzz::Bytes(data, data + size)) {
-    tagkit_fuzz::Fail(kTarget, "a read-only open changed the file");
+    double date = 0;
+    tagkit.GetDate(PROPID_RELEASE_DATE, date);
+    ReadPictures(tagkit);
+    ReadMusicIds(tagkit);
+    ReadGeobs(tagkit, PROPID_OBJECT_MTDID);
+    ReadGeobs(tagkit, PROPID_OBJECT_QZVLX);
+    if (tagkit.Close() != S_OK) tagkit_fuzz::Fail(kTarget, "Close after reading failed");
+    if (tagkit_fuzz::ReadAll(path) != tagkit_fuzz::Bytes(data, data + size)) {
+      tagkit_fuzz::Fail(kTarget, "a read-only open changed the file");
+    }
   }
   return 0;
 }

@@ -1,6 +1,7 @@
-// The class's write path: Open read-write, one PutString and one PutBinary,
-// Close; then the result is opened again and must hold what was written,
-// followed by the input's audio bytes unchanged.
+// The class's write path: Open read-write (without and with the ID3v2.4
+// flag), one PutString and one PutBinary, Close; then the result is opened
+// again and must hold what was written, followed by the input's audio bytes
+// unchanged.
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -25,13 +26,20 @@ std::uint32_t SyncSafe(const std::uint8_t* p) {
          (std::uint32_t)(p[2] & 0x7F) << 7 | (std::uint32_t)(p[3] & 0x7F);
 }
 
+// Whether the header at file holds a tag version the open mode rewrites.
+bool Rewritable(const Bytes& file, bool v24) {
+  return file.size() >= 10 && std::memcmp(file.data(), "ID3", 3) == 0 && file[4] == 0 &&
+         (file[3] == 2 || file[3] == 3 || (v24 && file[3] == 4));
+}
+
 // Where the audio data starts: after a tag the library can rewrite (an
-// ID3v2.2 or 2.3 header, whatever it holds); any other file, a tag of
-// another version included, is audio from its first byte.
-std::size_t AudioStart(const Bytes& file) {
-  if (file.size() < 10 || std::memcmp(file.data(), "ID3", 3) != 0) return 0;
-  if ((file[3] != 2 && file[3] != 3) || file[4] != 0) return 0;
+// ID3v2.2 or 2.3 header, with v24 also ID3v2.4 and its footer, whatever it
+// holds); any other file, a tag of another version included, is audio from
+// its first byte.
+std::size_t AudioStart(const Bytes& file, bool v24) {
+  if (!Rewritable(file, v24)) return 0;
   std::size_t end = 10 + (std::size_t)SyncSafe(&file[6]);
+  if (file[3] == 4 && (file[5] & 0x10) != 0) end += 10;
   return end < file.size() ? end : file.size();
 }
 
@@ -43,14 +51,16 @@ bool HasTrailer(const Bytes& audio) {
 // trailer is the input's with the new title, or a new one appended. When the
 // title could not be put (a read-only or undecodable stored title is kept),
 // nothing makes the commit append a trailer to a file without one.
-void CheckAudio(const Bytes& input, const Bytes& output, bool title_written) {
-  if (output.size() < 10 || std::memcmp(output.data(), "ID3", 3) != 0 ||
-      (output[3] != 2 && output[3] != 3) || output[4] != 0) {
-    Fail(kTarget, "the rewritten file does not start with an ID3v2.2/2.3 header");
+void CheckAudio(const Bytes& input, const Bytes& output, bool title_written, bool v24) {
+  if (!Rewritable(output, v24)) {
+    Fail(kTarget, "the rewritten file does not start with a header of a version it may have");
+  }
+  if (Rewritable(input, v24) && output[3] != input[3]) {
+    Fail(kTarget, "the rewritten tag changed its version");
   }
   const std::size_t out_start = 10 + (std::size_t)SyncSafe(&output[6]);
   if (out_start > output.size()) Fail(kTarget, "the rewritten tag runs past the file's end");
-  const Bytes audio(input.begin() + (std::ptrdiff_t)AudioStart(input), input.end());
+  const Bytes audio(input.begin() + (std::ptrdiff_t)AudioStart(input, v24), input.end());
   const Bytes out_audio(output.begin() + (std::ptrdiff_t)out_start, output.end());
   const bool had_trailer = HasTrailer(audio);
   const std::size_t body = audio.size() - (had_trailer ? kTrailer : 0);
@@ -70,9 +80,10 @@ void CheckAudio(const Bytes& input, const Bytes& output, bool title_written) {
   }
 }
 
-void CheckReadBack(const std::string& path, bool title_written, bool picture_written) {
+void CheckReadBack(const std::string& path, std::int32_t flags, bool title_written,
+                   bool picture_written) {
   CTagkit tagkit;
-  HRESULT hr = tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_READ);
+  HRESULT hr = tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_READ | flags);
   if (FAILED(hr)) Fail(kTarget, "the rewritten file does not open: " + std::to_string(hr));
   if (title_written) {
     std::vector<std::wstring> title;
@@ -100,15 +111,13 @@ void CheckReadBack(const std::string& path, bool title_written, bool picture_wri
   tagkit.Close();
 }
 
-}  // namespace
-
-extern "C" int TagkitFuzzClassWrite(const std::uint8_t* data, std::size_t size) {
-  const Bytes input(data, data + size);
-  const std::string path = tagkit_fuzz::WriteInput(data, size);
+// One round on a fresh copy of the input, with the open flags.
+void WriteOnce(const Bytes& input, std::int32_t flags) {
+  const std::string path = tagkit_fuzz::WriteInput(input.data(), input.size());
   CTagkit tagkit;
-  if (FAILED(tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_WRITE))) {
+  if (FAILED(tagkit.Open(tagkit_fuzz::Wide(path), TAGKIT_OPEN_WRITE | flags))) {
     if (tagkit_fuzz::ReadAll(path) != input) Fail(kTarget, "a refused Open changed the file");
-    return 0;
+    return;
   }
   const bool title_written = SUCCEEDED(tagkit.PutString(PROPID_TITLE, {kTitle}));
   boost::shared_ptr<CTagkit::CPicture> picture(new CTagkit::CPicture());
@@ -120,13 +129,22 @@ extern "C" int TagkitFuzzClassWrite(const std::uint8_t* data, std::size_t size) 
   if (FAILED(closed)) {
     // A failed commit must leave the file as it was.
     if (output != input) Fail(kTarget, "a failed Close changed the file");
-    return 0;
+    return;
   }
   // Without a change that took, Close may still have committed a
   // transaction that a failed setter opened.
-  if (!title_written && !picture_written && output == input) return 0;
-  CheckAudio(input, output, title_written);
-  CheckReadBack(path, title_written, picture_written);
+  if (!title_written && !picture_written && output == input) return;
+  CheckAudio(input, output, title_written, flags != 0);
+  CheckReadBack(path, flags, title_written, picture_written);
+}
+
+}  // namespace
+
+// Every input is edited twice: as today, and with ID3v2.4 tags kept ID3v2.4.
+extern "C" int TagkitFuzzClassWrite(const std::uint8_t* data, std::size_t size) {
+  const Bytes input(data, data + size);
+  WriteOnce(input, 0);
+  WriteOnce(input, TAGKIT_OPEN_V24);
   return 0;
 }
 

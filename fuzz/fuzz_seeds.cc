@@ -111,6 +111,12 @@ Bytes Utf16Be(const std::string& ascii) {
   return out;
 }
 
+// UTF-16BE units without mark or encoding byte (encoding 2 text).
+Bytes Be16(const std::string& ascii) {
+  const Bytes marked = Utf16Be(ascii);
+  return Bytes(marked.begin() + 3, marked.end());
+}
+
 Bytes Picture23() {
   return Cat({{0}, Str("image/jpeg"), {0, 3}, Str("cover"), {0}, {0xFF, 0xD8, 0xFF, 0xE0, 1, 2}});
 }
@@ -248,6 +254,24 @@ std::vector<std::pair<std::string, Bytes>> MadeSeeds() {
                           F24("TALB", Cat({{0x80}, Latin("encrypted")}), 0, 0x04),
                           F24("TPE1", Cat({{7, 0x80}, SyncSafe(40), Zlib(text)}), 0, 0x4D)})),
            Audio(100)}));
+  // What the class reads differently in ID3v2.4: values after the first,
+  // timestamps, bare genre numbers, UTF-8 and UTF-16BE descriptions, the
+  // ID3v2.3 date frames standing in for the timestamp, wide text in ID3v2.3.
+  add("v24-class",
+      Cat({Tag(4, 0, Cat({F24("TIT2", Cat({Utf8("One"), Str("Two"), {0}})), F24("TCON", Cat({Latin("17"), Str("RX")})),
+                          F24("TDRC", Latin("2008-05-12 12:30:59")), F24("TRCK", Cat({{2}, {0, '7', 0, 0}})),
+                          F24("APIC", Cat({{3}, Str("image/png"), {0, 3}, Str("\xC3\xA9"), {0}, {0x89, 'P'}})),
+                          F24("GEOB", Cat({{2}, Str("application/QZVLX"), {0, 0, 0}, Be16("USR_QZVLX"),
+                                           {0, 0, 1, 2}})),
+                          Zeros(20)})),
+           Audio(100), V1("Four", 2, 17)}));
+  add("v24-old-date-frames",
+      Cat({Tag(4, 0, Cat({F24("TYER", Latin("1999")), F24("TDAT", Latin("3112")), F24("TDRC", Latin("20")),
+                          Zeros(10)})),
+           Audio(100)}));
+  add("v23-wide-text", Cat({Tag(3, 0, Cat({F23("TIT2", Utf8("\xE6\x9D\xB1")), F23("TPE1", Cat({{2}, Be16("BE")})),
+                                           Zeros(10)})),
+                            Audio(100)}));
   add("v23-compressed", Cat({Tag(3, 0, Cat({F23("TIT2", Cat({Be32(std::uint32_t(text.size())), Zlib(text)}), 0, 0x80),
                                            Zeros(10)})),
                              Audio(100)}));
