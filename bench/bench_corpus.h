@@ -28,17 +28,27 @@ inline std::wstring Wide(const std::string& ascii) {
   return std::wstring(ascii.begin(), ascii.end());
 }
 
+// The readable files named prefix-00.mp3 to prefix-31.mp3.
+inline std::vector<std::string> ListReadFiles(const char* prefix) {
+  std::vector<std::string> out;
+  for (int i = 0; i < 32; ++i) {
+    char name[32];
+    snprintf(name, sizeof name, "%s-%02d.mp3", prefix, i);
+    std::string path = CorpusFile(name);
+    if (access(path.c_str(), R_OK) == 0) out.push_back(path);
+  }
+  return out;
+}
+
+// The read corpus: ID3v2.3 tags.
 inline const std::vector<std::string>& ReadFiles() {
-  static const std::vector<std::string> files = [] {
-    std::vector<std::string> out;
-    for (int i = 0; i < 32; ++i) {
-      char name[32];
-      snprintf(name, sizeof name, "read-%02d.mp3", i);
-      std::string path = CorpusFile(name);
-      if (access(path.c_str(), R_OK) == 0) out.push_back(path);
-    }
-    return out;
-  }();
+  static const std::vector<std::string> files = ListReadFiles("read");
+  return files;
+}
+
+// The same tags written as ID3v2.4.
+inline const std::vector<std::string>& ReadFiles24() {
+  static const std::vector<std::string> files = ListReadFiles("read24");
   return files;
 }
 

@@ -5,7 +5,8 @@
 // one call, read the last 128 bytes, close).
 //
 // The files come from scripts/make-bench-corpus.py (TAGKIT_BENCH_CORPUS);
-// each iteration reads the next of 32 files.
+// each iteration reads the next of 32 files. The "24" variants read the same
+// tags written as ID3v2.4 (tagkit opening them with TAGKIT_OPEN_V24).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,17 +37,19 @@
 namespace {
 
 using tagkit_bench::ReadFiles;
+using tagkit_bench::ReadFiles24;
+using Files = std::vector<std::string>;
 
-bool HaveCorpus(benchmark::State& state) {
-  if (!ReadFiles().empty()) return true;
+bool HaveCorpus(benchmark::State& state, const Files& files) {
+  if (!files.empty()) return true;
   state.SkipWithError("no corpus: run scripts/bench.sh or set TAGKIT_BENCH_CORPUS");
   return false;
 }
 
-void BM_ReadAll_Tagkit(benchmark::State& state) {
-  if (!HaveCorpus(state)) return;
+void ReadAllTagkit(benchmark::State& state, const Files& files, std::int32_t mode) {
+  if (!HaveCorpus(state, files)) return;
   std::vector<std::wstring> paths;
-  for (const std::string& path : ReadFiles()) paths.push_back(tagkit_bench::Wide(path));
+  for (const std::string& path : files) paths.push_back(tagkit_bench::Wide(path));
   const std::int32_t texts[] = {PROPID_TITLE, PROPID_ARTIST, PROPID_ALBUM,     PROPID_GENRE,
                                 PROPID_TRACK, PROPID_COMPOSER, PROPID_COPYRIGHT, PROPID_ISRC,
                                 PROPID_ARTIST_URL};
@@ -55,7 +58,7 @@ void BM_ReadAll_Tagkit(benchmark::State& state) {
   size_t sink = 0;
   for (auto _ : state) {
     CTagkit tags;
-    if (tags.Open(paths[next], TAGKIT_OPEN_READ) != S_OK) {
+    if (tags.Open(paths[next], mode) != S_OK) {
       state.SkipWithError("Open failed");
       break;
     }
@@ -94,7 +97,14 @@ void BM_ReadAll_Tagkit(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(sink);
 }
+void BM_ReadAll_Tagkit(benchmark::State& state) {
+  ReadAllTagkit(state, ReadFiles(), TAGKIT_OPEN_READ);
+}
 BENCHMARK(BM_ReadAll_Tagkit)->Unit(benchmark::kMicrosecond)->UseRealTime();
+void BM_ReadAll_Tagkit24(benchmark::State& state) {
+  ReadAllTagkit(state, ReadFiles24(), TAGKIT_OPEN_READ | TAGKIT_OPEN_V24);
+}
+BENCHMARK(BM_ReadAll_Tagkit24)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 #if defined(TAGKIT_BENCH_TAGLIB)
 size_t TextOf(const TagLib::ID3v2::Tag* tag, const char* id) {
@@ -104,17 +114,17 @@ size_t TextOf(const TagLib::ID3v2::Tag* tag, const char* id) {
   return total;
 }
 
-void BM_ReadAll_TagLib(benchmark::State& state) {
-  if (!HaveCorpus(state)) return;
+void ReadAllTagLib(benchmark::State& state, const Files& files) {
+  if (!HaveCorpus(state, files)) return;
   size_t next = 0;
   size_t sink = 0;
   for (auto _ : state) {
-    TagLib::MPEG::File file(ReadFiles()[next].c_str(), false);
-    next = (next + 1) % ReadFiles().size();
+    TagLib::MPEG::File file(files[next].c_str(), false);
+    next = (next + 1) % files.size();
     if (TagLib::ID3v2::Tag* v2 = file.ID3v2Tag()) {
       sink += v2->title().size() + v2->artist().size() + v2->album().size() +
               v2->genre().size() + v2->track();
-      for (const char* id : {"TCOM", "TCOP", "TSRC", "WOAR", "TYER", "TDAT", "TIME"}) {
+      for (const char* id : {"TCOM", "TCOP", "TSRC", "WOAR", "TYER", "TDAT", "TIME", "TDRC"}) {
         sink += TextOf(v2, id);
       }
       for (const TagLib::ID3v2::Frame* frame : v2->frameListMap()["APIC"]) {
@@ -137,18 +147,21 @@ void BM_ReadAll_TagLib(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(sink);
 }
+void BM_ReadAll_TagLib(benchmark::State& state) { ReadAllTagLib(state, ReadFiles()); }
 BENCHMARK(BM_ReadAll_TagLib)->Unit(benchmark::kMicrosecond)->UseRealTime();
+void BM_ReadAll_TagLib24(benchmark::State& state) { ReadAllTagLib(state, ReadFiles24()); }
+BENCHMARK(BM_ReadAll_TagLib24)->Unit(benchmark::kMicrosecond)->UseRealTime();
 #endif
 
-void BM_ReadAll_TagFloor(benchmark::State& state) {
-  if (!HaveCorpus(state)) return;
+void ReadAllTagFloor(benchmark::State& state, const Files& files) {
+  if (!HaveCorpus(state, files)) return;
   std::vector<uint8_t> tag(64 * 1024);
   uint8_t trailer[128];
   size_t next = 0;
   size_t sink = 0;
   for (auto _ : state) {
-    int fd = open(ReadFiles()[next].c_str(), O_RDONLY | O_CLOEXEC);
-    next = (next + 1) % ReadFiles().size();
+    int fd = open(files[next].c_str(), O_RDONLY | O_CLOEXEC);
+    next = (next + 1) % files.size();
     uint8_t header[10];
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || read(fd, header, 10) != 10) {
@@ -165,7 +178,10 @@ void BM_ReadAll_TagFloor(benchmark::State& state) {
   }
   benchmark::DoNotOptimize(sink);
 }
+void BM_ReadAll_TagFloor(benchmark::State& state) { ReadAllTagFloor(state, ReadFiles()); }
 BENCHMARK(BM_ReadAll_TagFloor)->Unit(benchmark::kMicrosecond)->UseRealTime();
+void BM_ReadAll_TagFloor24(benchmark::State& state) { ReadAllTagFloor(state, ReadFiles24()); }
+BENCHMARK(BM_ReadAll_TagFloor24)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
