@@ -57,10 +57,10 @@ std::wstring NarrowToWide(const char* text, std::size_t length) {
   const void* zero = std::memchr(text, 0, length);
   if (zero != nullptr) length = static_cast<const char*>(zero) - text;
   if (length == 0) return std::wstring();
+  // No byte gives more than one wide character: one pass converts.
   const std::int32_t count = static_cast<std::int32_t>(length);
-  const std::int32_t needed = Converted(tlx_multibyte_to_wide(text, count, nullptr, 0));
-  std::wstring out(static_cast<std::size_t>(needed), L'\0');
-  out.resize(static_cast<std::size_t>(Converted(tlx_multibyte_to_wide(text, count, &out[0], needed))));
+  std::wstring out(length, L'\0');
+  out.resize(static_cast<std::size_t>(Converted(tlx_multibyte_to_wide(text, count, &out[0], count))));
   return out;
 }
 
@@ -75,11 +75,11 @@ std::string WideToNarrow(const std::wstring& text) {
 
 std::wstring Utf16LeToWide(const unsigned char* bytes, std::size_t units) {
   if (bytes == nullptr || units == 0) return std::wstring();
+  // No unit gives more than one wide character: one pass converts.
   const std::uint32_t count = static_cast<std::uint32_t>(units);
-  const std::int32_t needed = tlx_utf16le_to_wide(bytes, count, nullptr, 0);
-  if (needed <= 0) return std::wstring();
-  std::wstring out(static_cast<std::size_t>(needed), L'\0');
-  const std::int32_t written = tlx_utf16le_to_wide(bytes, count, &out[0], needed);
+  std::wstring out(units, L'\0');
+  const std::int32_t written =
+      tlx_utf16le_to_wide(bytes, count, &out[0], static_cast<std::int32_t>(units));
   out.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return out;
 }
