@@ -33,7 +33,9 @@ TLX_API wchar_t* tlx_sqa_wcsndup(const wchar_t* text, size_t length);
 TLX_API void tlx_sqa_free(void* block);
 
 /* ---- Files -------------------------------------------------------------- */
-/** The handle value of no open file. */
+/** The handle value of no open file. On POSIX every other non-negative value
+ * is a descriptor, 0 included (a daemon may run with standard input closed);
+ * on Windows 0 is no file either. */
 #define TLX_INVALID_HANDLE (-1)
 
 /** tlx_open: read only. */
@@ -46,7 +48,8 @@ TLX_API void tlx_sqa_free(void* block);
 #define TLX_O_CREAT 0x040
 /** tlx_open with TLX_O_CREAT: fail when the file exists. */
 #define TLX_O_EXCL 0x080
-/** tlx_open: empty the file. */
+/** tlx_open: empty the file. Emptying counts as writing: it takes the
+ * writer's exclusive hold even without TLX_O_WRONLY or TLX_O_RDWR. */
 #define TLX_O_TRUNC 0x200
 
 /* Failures of tlx_open. */

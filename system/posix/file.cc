@@ -179,6 +179,9 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
     access = O_WRONLY, lock = LOCK_EX;
   } else if (flags == 0) {
     access = O_RDONLY, lock = LOCK_SH;
+  } else if (flags & TLX_O_TRUNC) {
+    // Emptying is writing, whatever access was asked for.
+    access = O_RDONLY, lock = LOCK_EX;
   } else {
     access = O_RDONLY, lock = 0;  // no access right: shares with everyone
   }
@@ -271,7 +274,7 @@ int32_t tlx_close(int* handle) {
 }
 
 int32_t tlx_read(int handle, void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return -1;
+  if (handle < 0 || buffer == nullptr) return -1;
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   char* out = static_cast<char*>(buffer);
@@ -287,7 +290,7 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
 }
 
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return -1;
+  if (handle < 0 || buffer == nullptr) return -1;
   if (FaultHit(TLX_FAULT_WRITE)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   const char* in = static_cast<const char*>(buffer);
@@ -302,7 +305,7 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
 }
 
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
-  if (handle <= 0 || whence < 0 || whence > 2) return -1;
+  if (handle < 0 || whence < 0 || whence > 2) return -1;
   if (FaultHit(TLX_FAULT_SEEK)) return -1;
   // Positions that can never lie past the end take one call: the start, and
   // anything counted back from the end (the kernel refuses a negative
@@ -330,7 +333,7 @@ int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
 }
 
 int32_t tlx_copy(int source, int target, uint32_t count) {
-  if (source <= 0 || target <= 0) return -1;
+  if (source < 0 || target < 0) return -1;
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (FaultHit(TLX_FAULT_WRITE)) return -2;
   if (count > INT32_MAX) count = INT32_MAX;
@@ -370,7 +373,7 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
 }
 
 int32_t tlx_fsync(int handle) {
-  if (handle <= 0) return -1;
+  if (handle < 0) return -1;
   if (FaultHit(TLX_FAULT_FSYNC)) return -1;
   if (fdatasync(handle) == 0) return 0;
   // Files that cannot be synced (special files) have nothing to lose.
@@ -378,7 +381,7 @@ int32_t tlx_fsync(int handle) {
 }
 
 int32_t tlx_set_end_of_file(int handle) {
-  if (handle <= 0) return -1;
+  if (handle < 0) return -1;
   if (FaultHit(TLX_FAULT_TRUNCATE)) return -1;
   off_t position = lseek(handle, 0, SEEK_CUR);
   if (position < 0) return -1;
