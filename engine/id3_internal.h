@@ -62,6 +62,7 @@ struct tlx_id3_work {
   uint8_t* header_flags; /* points at header_flags_byte once set */
   uint8_t* ext_header;   /* 14-byte copy of the extended header, or null */
   tlx_list* frame_list;  /* of tlx_id3_frame_entry */
+  tlx_list* v1_stages;   /* ID3v1 field writes staged for the commit */
   uint8_t header_flags_byte;
   tlx_id3_read_cache cache;
   uint8_t write_buf[TLX_ID3_WRITE_BUF_SIZE];
@@ -151,6 +152,11 @@ int32_t tlx_id3_v2_get_exist_ex_header(tlx_id3_context* ctx);
  * returned as its code, so that it is never mistaken for a missing tag. */
 int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* header,
                                        int32_t* present);
+/* Frees the staged ID3v1 field writes. */
+void tlx_id3_v1_free_stages(struct tlx_id3_work* work);
+/* Applies the staged ID3v1 field writes, in order, to the trailer of the
+ * file behind handle (the rewrite's temporary file, complete). */
+int32_t tlx_id3_v1_apply_stages(tlx_id3_context* ctx, int handle);
 /* The rewrite through a temporary file, with the header read by the caller. */
 int32_t tlx_id3_v2_commit(tlx_id3_context* ctx, const tlx_id3_v2_header* header);
 int32_t tlx_id3_make_temp(tlx_id3_context* ctx, const char* name_template);

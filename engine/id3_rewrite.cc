@@ -241,7 +241,8 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
     rc = CopyRest(ctx, work->temp_fd);
     if (rc != TLX_ID3_OK) return rc;
   }
-  return TLX_ID3_OK;
+  // The trailer changes with the tag, in the same replacement.
+  return tlx_id3_v1_apply_stages(ctx, work->temp_fd);
 }
 
 // Refuses to rewrite a file that was opened read only.

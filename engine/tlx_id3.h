@@ -287,10 +287,14 @@ TLX_API int32_t tlx_id3_v2_get_frame_data_fin(tlx_id3_context* ctx);
 
 /* ---- ID3v1 trailer ------------------------------------------------------ */
 /* Getters need a trailer ("TAG" in the last 128 bytes): TLX_ID3_E_NOT_FOUND
- * without one, TLX_ID3_E_SEEK for a file shorter than 128 bytes,
- * TLX_ID3_E_READ. Setters need the idle state and write their field into
+ * without one (also for a file shorter than 128 bytes); TLX_ID3_E_SEEK or
+ * TLX_ID3_E_READ when the file cannot be read, which never passes for a
+ * missing trailer. Setters need the idle state and write their field into
  * the file at once, appending a new trailer when there is none;
- * TLX_ID3_E_WRITE (also on a read-only context) or TLX_ID3_E_SEEK. */
+ * TLX_ID3_E_WRITE (also on a read-only context), TLX_ID3_E_SEEK or
+ * TLX_ID3_E_READ. Text is single-byte text ending in its zero byte, or
+ * UTF-16 beginning with a byte-order mark and ending in two zero bytes; it is
+ * read no further than those. */
 /** Text getters: buffer holds *size + 1 bytes; *size becomes the text length
  * (at most 30, trailing white space removed). @return TLX_ID3_OK; the codes
  * of reading the trailer. */
