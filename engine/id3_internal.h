@@ -57,6 +57,8 @@ struct tlx_id3_work {
   int32_t version;     /* version code of the tag being edited */
   int temp_fd;         /* temporary file of a rewrite, -1 when none */
   uint32_t frames_end; /* file offset just past the last frame */
+  int32_t frames_damaged; /* the last frame list stopped at a frame that runs
+                             past the tag's end */
   uint32_t write_pos;  /* where write_buf goes next */
   uint32_t write_len;
   uint8_t* header_flags; /* points at header_flags_byte once set */
@@ -132,7 +134,9 @@ int32_t tlx_id3_v2_read_header(tlx_id3_context* ctx, uint8_t header[10]);
  * header). */
 int32_t tlx_id3_v2_first_frame_offset(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
                                       uint32_t* offset);
-/* Builds the work area's frame list from the stored tag; sets frames_end. */
+/* Builds the work area's frame list from the stored tag; sets frames_end,
+ * and frames_damaged when a frame runs past the tag's end (the list then
+ * stops before it). */
 int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header* header);
 
 /* ---- Editing primitives ------------------------------------------------- */

@@ -217,9 +217,12 @@ TLX_API int32_t tlx_id3_flush_content(tlx_id3_context* ctx);
  *   for a version other than 2.2 and 2.3 (version and size are still filled);
  *   TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_header(tlx_id3_context* ctx, tlx_id3_v2_header* header);
-/** As tlx_id3_v2_get_header, but a missing, unsupported or unreadable tag
- * reads as an empty ID3v2.3 tag (version TLX_ID3_V23, size 0) with
- * TLX_ID3_OK. */
+/** As tlx_id3_v2_get_header, but a missing or unsupported tag (also a file
+ * shorter than a tag header) reads as an empty ID3v2.3 tag (version
+ * TLX_ID3_V23, size 0) with TLX_ID3_OK.
+ * @return TLX_ID3_OK; TLX_ID3_E_READ or TLX_ID3_E_SEEK when the file cannot
+ *   be read (never taken for a missing tag); TLX_ID3_E_PARAM;
+ *   TLX_ID3_E_STATE. */
 TLX_API int32_t tlx_id3_v2_get_header2(tlx_id3_context* ctx, tlx_id3_v2_header* header);
 /** Reads the ID3v2.3 extended header into @p ext.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (none, or no tag); the codes of
@@ -236,7 +239,8 @@ TLX_API int32_t tlx_id3_v2_get_padding_size(tlx_id3_context* ctx, uint32_t* size
  *   TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_frame_total_num(tlx_id3_context* ctx, uint32_t* count);
 /** Number of frames with identifier @p id; 0 for a file without a tag.
- * @return TLX_ID3_OK; TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
+ * @return TLX_ID3_OK; TLX_ID3_E_READ; TLX_ID3_E_SEEK (a file that cannot be
+ *   read never counts as one without a tag). */
 TLX_API int32_t tlx_id3_v2_get_frame_num(tlx_id3_context* ctx, uint32_t id, uint32_t* count);
 /** The header of the @p index-th frame of the tag. An index that reaches
  * the padding gives an all-zero record (id 0) and TLX_ID3_OK.
@@ -358,8 +362,11 @@ TLX_API int32_t tlx_id3_v1_stage(tlx_id3_context* ctx, int32_t field, const char
 /** Opens an editing transaction (state TLX_ID3_STATE_EDITING) on the stored
  * tag, or on an empty ID3v2.3 tag when the file has none. Frame edits change
  * a list in memory; nothing reaches the file before tlx_id3_v2_edit_end.
- * @return TLX_ID3_OK; TLX_ID3_E_STATE unless idle; TLX_ID3_E_NOMEM;
- *   TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
+ * @return TLX_ID3_OK; TLX_ID3_E_CORRUPT (no transaction) for a tag that runs
+ *   past the end of the file or holds a frame that runs past the end of the
+ *   tag: rewriting it would lose the data behind the damage;
+ *   TLX_ID3_E_STATE unless idle; TLX_ID3_E_NOMEM; TLX_ID3_E_READ;
+ *   TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx);
 /** Removes the @p occurrence-th frame @p id from the transaction.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND; TLX_ID3_E_PARAM for a read-only
@@ -406,7 +413,8 @@ enum {
  * follow through tlx_id3_v2_edit_frame_progress (state
  * TLX_ID3_STATE_WRITING). The file must hold an ID3v2.2 or ID3v2.3 tag;
  * needs the idle state.
- * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_header; TLX_ID3_E_NOT_FOUND
+ * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_header; TLX_ID3_E_CORRUPT
+ *   as tlx_id3_v2_edit_begin; TLX_ID3_E_NOT_FOUND
  *   or TLX_ID3_E_PARAM (read only) for the frame to replace; the codes of
  *   tlx_id3_v2_edit_end. */
 TLX_API int32_t tlx_id3_v2_edit_frame_init(tlx_id3_context* ctx,
@@ -444,8 +452,9 @@ TLX_API int32_t tlx_id3_v2_add_extended_header(tlx_id3_context* ctx,
                                                const tlx_id3_v2_extended_header* ext);
 /** Gives the stored tag exactly @p padding bytes of padding and changes
  * nothing else, through a crash-safe rewrite; needs the idle state.
- * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_padding_size and of the
- *   rewrite (see tlx_id3_v2_edit_end). */
+ * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_padding_size, of
+ *   tlx_id3_v2_edit_begin (TLX_ID3_E_CORRUPT) and of the rewrite (see
+ *   tlx_id3_v2_edit_end). */
 TLX_API int32_t tlx_id3_v2_adjust_padding_size(tlx_id3_context* ctx, uint32_t padding);
 
 /* ---- Backup and recovery ------------------------------------------------ */

@@ -75,10 +75,11 @@ HRESULT CTagkit::V2EditBegin() {
   // The transaction copies every stored frame: one read of the tag serves it.
   tlx_id3_read_session_begin(Context());
   const bool unsupported = tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED;
-  const bool begun = !unsupported && tlx_id3_v2_edit_begin(Context()) == TLX_ID3_OK;
+  const std::int32_t begun = unsupported ? TLX_ID3_E_UNSUPPORTED : tlx_id3_v2_edit_begin(Context());
   tlx_id3_read_session_end(Context());
   if (unsupported) return E_TAG_UNSUPPORTED;
-  if (!begun) return E_FAIL;
+  if (begun == TLX_ID3_E_CORRUPT) return E_TAG_DAMAGED;
+  if (begun != TLX_ID3_OK) return E_FAIL;
   m_isEditing = true;
   return S_OK;
 }
