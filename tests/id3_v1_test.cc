@@ -86,6 +86,65 @@ TEST(Id3V1, FieldWidthsAndTheTrackNumber) {
   EXPECT_EQ("t|a|b|" + n30.substr(2) + "|2000|1|12", V1Fields(v10.ctx()));
 }
 
+// Staged writes give the new file exactly the bytes of a commit followed by
+// the setters in the same order.
+TEST(Id3V1, StagedWritesEqualSettersAfterTheCommit) {
+  const std::string n30(30, 'n');
+  const Bytes tag = Id3v2Tag(3, 0, Frame23("TIT2", Concat({{0}, Text("t")})));
+  const Bytes files[] = {
+      Concat({tag, Audio(400)}),
+      Concat({tag, Audio(400), Id3v1("t", "a", "b", "2000", "c", 7, 1)}),
+      Concat({tag, Audio(400), Id3v1("t", "a", "b", "2000", n30, -1, 1)}),
+      Concat({tag, Audio(50)}),
+      tag,
+      Concat({Audio(300), Id3v1("t", "a", "b", "2000", "c", 3, 1)}),
+      Id3v1("t", "a", "b", "2000", "c", 3, 1),
+  };
+  struct Write {
+    int32_t field;
+    const char* text;
+    int32_t number;
+  };
+  const Write writes[] = {{TLX_ID3_V1_COMMENT, n30.c_str(), 0}, {TLX_ID3_V1_TITLE, "T", 0},
+                          {TLX_ID3_V1_TRACK, nullptr, 12},      {TLX_ID3_V1_YEAR, nullptr, 2001},
+                          {TLX_ID3_V1_GENRE, nullptr, 7},       {TLX_ID3_V1_ARTIST, "\xFF\xFE" "A\0\0", 0},
+                          {TLX_ID3_V1_COMMENT, "c2", 0},        {TLX_ID3_V1_ALBUM, "x", 0}};
+  const Bytes album = Concat({{0}, Text("al")});
+  const tlx_id3_v2_frame_header record = FrameRecord("TALB", 3);
+  for (const Bytes& file : files) {
+    SCOPED_TRACE(testing::Message() << "file of " << file.size() << " bytes");
+    EngineFile staged(file, TLX_ID3_MODE_WRITE), stepwise(file, TLX_ID3_MODE_WRITE);
+    for (EngineFile* f : {&staged, &stepwise}) {
+      ASSERT_EQ(0, tlx_id3_v2_edit_begin(f->ctx()));
+      ASSERT_EQ(0, tlx_id3_v2_add_frame(f->ctx(), &record, album.data()));
+    }
+    for (const Write& w : writes) ASSERT_EQ(0, tlx_id3_v1_stage(staged.ctx(), w.field, w.text, w.number));
+    ASSERT_EQ(0, tlx_id3_v2_edit_end(staged.ctx()));
+    ASSERT_EQ(0, tlx_id3_v2_edit_end(stepwise.ctx()));
+    for (const Write& w : writes) {
+      switch (w.field) {
+        case TLX_ID3_V1_TITLE: ASSERT_EQ(0, tlx_id3_v1_set_title(stepwise.ctx(), w.text)); break;
+        case TLX_ID3_V1_ARTIST: ASSERT_EQ(0, tlx_id3_v1_set_artist(stepwise.ctx(), w.text)); break;
+        case TLX_ID3_V1_ALBUM: ASSERT_EQ(0, tlx_id3_v1_set_album(stepwise.ctx(), w.text)); break;
+        case TLX_ID3_V1_COMMENT: ASSERT_EQ(0, tlx_id3_v1_set_comment(stepwise.ctx(), w.text)); break;
+        case TLX_ID3_V1_YEAR: ASSERT_EQ(0, tlx_id3_v1_set_year(stepwise.ctx(), w.number)); break;
+        case TLX_ID3_V1_GENRE: ASSERT_EQ(0, tlx_id3_v1_set_genre(stepwise.ctx(), uint8_t(w.number))); break;
+        default: ASSERT_EQ(0, tlx_id3_v1_set_tracknumber(stepwise.ctx(), uint8_t(w.number))); break;
+      }
+    }
+    EXPECT_EQ(stepwise.Contents(), staged.Contents());
+  }
+  // Staging needs a transaction and takes only what the setters take.
+  EngineFile file(files[0], TLX_ID3_MODE_WRITE);
+  EXPECT_EQ(TLX_ID3_E_STATE, tlx_id3_v1_stage(file.ctx(), TLX_ID3_V1_TITLE, "t", 0));
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(file.ctx()));
+  for (const Write& bad : {Write{TLX_ID3_V1_YEAR, nullptr, 999}, Write{TLX_ID3_V1_GENRE, nullptr, 256},
+                           Write{TLX_ID3_V1_TITLE, nullptr, 0}, Write{7, "x", 0}}) {
+    EXPECT_EQ(TLX_ID3_E_PARAM, tlx_id3_v1_stage(file.ctx(), bad.field, bad.text, bad.number)) << bad.field;
+  }
+  EXPECT_EQ(TLX_ID3_E_PARAM, tlx_id3_v1_stage(file.ctx(), TLX_ID3_V1_ALBUM, (n30 + "x").c_str(), 0));
+}
+
 TEST(Id3V1, YearIsFourDigitsOrBlank) {
   EngineFile file(Concat({Audio(130), Id3v1("t", "a", "b", "1970", "c", 1, 1)}), TLX_ID3_MODE_WRITE);
   for (int32_t year : {999, 10000}) EXPECT_EQ(TLX_ID3_E_PARAM, tlx_id3_v1_set_year(file.ctx(), year));
