@@ -87,6 +87,10 @@ int32_t tlx_id3_seek_content(tlx_id3_context* ctx, int32_t offset, int32_t whenc
 int32_t tlx_id3_read_content(tlx_id3_context* ctx, void* buffer, uint32_t count);
 int32_t tlx_id3_write_content(tlx_id3_context* ctx, const void* buffer, uint32_t count);
 int32_t tlx_id3_close_content(tlx_id3_context* ctx);
+/* Forgets what the content access knows of the file (a read session, the
+ * handle's position), keeping the handle open: the file is about to change
+ * underneath it. */
+void tlx_id3_forget_content(tlx_id3_context* ctx);
 int32_t tlx_id3_flush(tlx_id3_context* ctx);
 /* Positions like tlx_lseek (a position past the end stops at the end) and
  * never writes; returns the position or -1. */

@@ -166,10 +166,13 @@ typedef struct tlx_id3_frame_entry {
  * tlx_id3_destroy_context: shared with readers in read mode, exclusive in
  * write and create mode. @p header is used only when creating: its size is
  * the padding of the new, empty ID3v2.3 tag.
+ * An edit of the file that a crash interrupted is completed first (see
+ * tlx_id3_complete_interrupted).
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (no such regular file);
  *   TLX_ID3_E_OPEN (access denied, sharing conflict, or the file to create
- *   exists); TLX_ID3_E_NOMEM; TLX_ID3_E_WRITE or TLX_ID3_E_SEEK while
- *   creating; TLX_ID3_E_PARAM. A failure leaves nothing allocated or open. */
+ *   exists); TLX_ID3_E_SYSTEM (an interrupted edit cannot be completed now);
+ *   TLX_ID3_E_NOMEM; TLX_ID3_E_WRITE or TLX_ID3_E_SEEK while creating;
+ *   TLX_ID3_E_PARAM. A failure leaves nothing allocated or open. */
 TLX_API int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
                                        const tlx_id3_v2_header* header,
                                        tlx_id3_context* ctx);
@@ -393,7 +396,11 @@ TLX_API int32_t tlx_id3_v2_update_frame(tlx_id3_context* ctx,
                                         const uint8_t* data, uint32_t occurrence);
 /** Commits the transaction: the whole file is rewritten through a temporary
  * file and put in place crash-safely, with 1009 to 1024 bytes of padding
- * that make the tag a multiple of 16 bytes. On success the state is idle.
+ * that make the tag a multiple of 16 bytes, and with the ID3v1 writes staged
+ * by tlx_id3_v1_stage. The temporary file is made beside the file (in the
+ * system's temporary folder when the file's folder takes no new file); the
+ * file keeps its links, owner, mode and extended attributes (see
+ * tlx_replace; TLX_ID3_OPTION_SPLIT_LINKS). On success the state is idle.
  * A failure before the file is replaced leaves it unchanged and the
  * transaction open; when the file cannot be reopened after the move
  * (TLX_ID3_E_OPEN) the context is only fit to be destroyed.

@@ -18,16 +18,67 @@
 #include <string>
 #include <vector>
 
+#include "posix_files.h"
 #include "tlx_internal.h"
 #include "tlx_system.h"
 
-namespace {
-
-using tlx_internal::FaultHit;
+namespace tlx_posix {
 
 std::string ToNative(const wchar_t* path) {
   return tlx_internal::WideToUtf8(path, wcslen(path));
 }
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int RetryOpen(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, data, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SyncDirectory(const std::string& dir) {
+  int fd = RetryOpen(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
+}  // namespace tlx_posix
+
+namespace {
+
+using tlx_internal::FaultHit;
+using tlx_posix::BaseName;
+using tlx_posix::DirName;
+using tlx_posix::RetryOpen;
+using tlx_posix::SyncDirectory;
+using tlx_posix::ToNative;
+using tlx_posix::WriteAll;
+
 
 // Handles of this process that hold a file for writing, so that a read-only
 // open asking to share the writer's hold can find its owner.
@@ -59,6 +110,12 @@ void RemoveWriter(int fd) {
   }
 }
 
+}  // namespace
+
+void tlx_posix::ForgetWriter(int fd) { RemoveWriter(fd); }
+
+namespace {
+
 bool HeldForWritingHere(const struct stat& st) {
   std::lock_guard<std::mutex> lock(g_writers_mutex);
   for (const WriterHold& hold : Writers()) {
@@ -69,17 +126,6 @@ bool HeldForWritingHere(const struct stat& st) {
 
 thread_local int g_share_with_owner_depth = 0;
 
-std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 int32_t OpenFailure(int error, const std::string& path) {
   switch (error) {
@@ -100,32 +146,6 @@ int32_t OpenFailure(int error, const std::string& path) {
   }
 }
 
-int RetryOpen(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-bool WriteAll(int fd, const char* data, size_t count) {
-  while (count > 0) {
-    ssize_t n = write(fd, data, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Makes a rename or an unlink in dir durable.
-void SyncDirectory(const std::string& dir) {
-  int fd = RetryOpen(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
 
 // Copies source into a new sibling of target and renames it over target, so
 // that target never holds a partial file.
