@@ -4,6 +4,9 @@
 // temporary file or file handle may be left, and a failure code must come
 // back (memory leaks are the sanitizer build's to catch).
 #include <dirent.h>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -98,6 +101,25 @@ TEST_F(Id3FaultSweep, Commit) {
         },
         OldOrNew(Rewritten(3, 0, Concat({Frame23("TIT2", Bytes(300, 't')), Frame23("TCON", added)}), kAudio)));
 }
+
+#if !defined(_WIN32)
+// A file with a second name is copied over in place: every failure leaves
+// both names on one file, old or new.
+TEST_F(Id3FaultSweep, CommitOverHardLinks) {
+  const std::string other = dir_.File("other.mp3");
+  const Bytes expected = Rewritten(3, 0, Frame23("TIT2", Bytes(300, 't')), kAudio);
+  Sweep([&] { return EditFile(path_, [](tlx_id3_context* ctx) { tlx_id3_v2_remove_frame(ctx, Id("TPE1"), 0); }); },
+        [&](int32_t rc) {
+          OldOrNew(expected)(rc);
+          EXPECT_EQ(Contents(), ReadFile(other));
+        },
+        [&] {
+          std::remove(other.c_str());
+          Put(kOldFile);
+          ASSERT_EQ(0, link(path_.c_str(), other.c_str()));
+        });
+}
+#endif
 
 // What is read decides what is written: a read that fails must say so, never
 // pass for a missing frame or trailer (the commit would then add a second

@@ -14,7 +14,9 @@
 // The record lies beside the new content and is named after the device and
 // inode numbers of the file, so that an open finds it with one or two stats,
 // also when the file's folder is read only and the new content went to the
-// temporary folder.
+// temporary folder. Before the record is written the new content takes the
+// record's name with ".new" added: whatever a crash leaves is found by that
+// one name, and removed when no complete record says a copy had begun.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -76,6 +78,7 @@ int MakeHidden(const std::string& dir, const std::string& name, std::string* pat
   return fd;
 }
 
+// The record of the file `target`; its new content is the same name + ".new".
 std::string JournalPath(const std::string& dir, const struct stat& target) {
   char name[64];
   snprintf(name, sizeof name, "/.tlx-replace-%llx-%llx",
@@ -84,15 +87,16 @@ std::string JournalPath(const std::string& dir, const struct stat& target) {
   return dir + name;
 }
 
+std::string NewContentPath(const std::string& journal) { return journal + ".new"; }
+
 struct Journal {
   long long size = -1;
-  std::string source;
   std::string target;
 };
 
 bool WriteJournal(const std::string& path, const Journal& journal) {
   const std::string text = std::string(kJournalMagic) + "\n" + std::to_string(journal.size) +
-                           "\n" + journal.source + "\n" + journal.target + "\nend\n";
+                           "\n" + journal.target + "\nend\n";
   int fd = RetryOpen(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (fd < 0) return false;
   bool ok = !FaultHit(TLX_FAULT_WRITE) && WriteAll(fd, text.data(), text.size()) &&
@@ -124,11 +128,10 @@ bool ReadJournal(const std::string& path, Journal* journal) {
     lines.push_back(text.substr(at, end - at));
     at = end + 1;
   }
-  if (lines.size() != 5 || lines[0] != kJournalMagic || lines[4] != "end") return false;
+  if (lines.size() != 4 || lines[0] != kJournalMagic || lines[3] != "end") return false;
   char* end = nullptr;
   journal->size = strtoll(lines[1].c_str(), &end, 10);
-  journal->source = lines[2];
-  journal->target = lines[3];
+  journal->target = lines[2];
   return end != nullptr && *end == '\0' && journal->size >= 0;
 }
 
@@ -161,10 +164,11 @@ bool CopyWithRetries(int source, int target, off_t size) {
   return false;
 }
 
-// Removes the record once the copy is synced, then the new content.
-void FinishCopy(const std::string& journal, const std::string& source) {
+// Removes the record once the copy is synced (or never began), then the new
+// content.
+void Discard(const std::string& journal) {
   unlink(journal.c_str());
-  unlink(source.c_str());
+  unlink(NewContentPath(journal).c_str());
   SyncDirectory(DirName(journal));
 }
 
@@ -262,12 +266,9 @@ void CloseHandle(int* handle) {
 
 int32_t ReplaceInPlace(int source_fd, const struct stat& source_st, const std::string& source,
                        const std::string& target, const struct stat& target_st, int* handle) {
-  if (source.find('\n') != std::string::npos || target.find('\n') != std::string::npos) {
-    return -1;  // a name the record cannot hold
-  }
+  if (target.find('\n') != std::string::npos) return -1;  // a name the record cannot hold
   Journal journal;
   journal.size = source_st.st_size;
-  journal.source = source;
   journal.target = target;
   const std::string record = JournalPath(DirName(source), target_st);
   // The caller's handle holds the file for writing already; without one the
@@ -278,13 +279,15 @@ int32_t ReplaceInPlace(int source_fd, const struct stat& source_st, const std::s
     if (own < 0) return -1;
   }
   int32_t rc = -1;
-  if (WriteJournal(record, journal)) {
-    if (CopyWithRetries(source_fd, own >= 0 ? own : *handle, source_st.st_size)) {
-      FinishCopy(record, source);
-      rc = 1;
-    } else {
-      rc = -2;  // the record and the new content stay for the completion
-    }
+  if (rename(source.c_str(), NewContentPath(record).c_str()) != 0) {
+    rc = -1;
+  } else if (!WriteJournal(record, journal)) {
+    Discard(record);
+  } else if (CopyWithRetries(source_fd, own >= 0 ? own : *handle, source_st.st_size)) {
+    Discard(record);
+    rc = 1;
+  } else {
+    rc = -2;  // the record and the new content stay for the completion
   }
   if (own >= 0) close(own);
   return rc;
@@ -361,40 +364,45 @@ int32_t tlx_complete_replace(const wchar_t* target) {
   const std::string to = Resolve(ToNative(target));
   struct stat target_st;
   if (to.empty() || stat(to.c_str(), &target_st) != 0 || !S_ISREG(target_st.st_mode)) return 0;
-  std::string record = JournalPath(DirName(to), target_st);
-  struct stat record_st;
-  if (lstat(record.c_str(), &record_st) != 0) {
-    const std::string temp = TempDirectory();
-    if (temp.empty()) return 0;
-    record = JournalPath(temp, target_st);
-    if (lstat(record.c_str(), &record_st) != 0) return 0;
+  std::string record;
+  struct stat found;
+  const std::string dirs[] = {DirName(to), TempDirectory()};
+  for (const std::string& dir : dirs) {
+    if (dir.empty()) continue;
+    const std::string candidate = JournalPath(dir, target_st);
+    if (lstat(candidate.c_str(), &found) == 0 ||
+        lstat(NewContentPath(candidate).c_str(), &found) == 0) {
+      record = candidate;
+      break;
+    }
   }
+  if (record.empty()) return 0;
+  // While the process that copies holds the file, what it left is its own.
+  int fd = OpenHeld(to);
+  if (fd < 0) return fd == -2 ? 0 : -1;
   Journal journal;
   if (!ReadJournal(record, &journal)) {
-    unlink(record.c_str());  // the copy never started: the file is whole
+    close(fd);
+    Discard(record);  // the copy never began: the file is whole
     return 0;
   }
-  int source = RetryOpen(journal.source.c_str(), O_RDONLY);
-  if (source < 0) {
-    if (errno != ENOENT) return -1;
-    unlink(record.c_str());  // nothing left to complete from
+  int source = RetryOpen(NewContentPath(record).c_str(), O_RDONLY);
+  if (source < 0 && errno == ENOENT) {
+    close(fd);
+    Discard(record);  // removed by hand: nothing left to complete from
     return 0;
   }
   struct stat source_st;
-  if (fstat(source, &source_st) != 0 || source_st.st_size != journal.size) {
-    close(source);
+  if (source < 0 || fstat(source, &source_st) != 0 || source_st.st_size != journal.size) {
+    if (source >= 0) close(source);
+    close(fd);
     return -1;
-  }
-  int fd = OpenHeld(to);
-  if (fd < 0) {
-    close(source);
-    return fd == -2 ? 0 : -1;  // held: its writer is still copying
   }
   const bool copied = CopyWithRetries(source, fd, source_st.st_size);
   close(fd);
   close(source);
   if (!copied) return -1;
-  FinishCopy(record, journal.source);
+  Discard(record);
   return 1;
 }
 
