@@ -150,7 +150,9 @@ TLX_API int32_t tlx_rename(const wchar_t* source, const wchar_t* target);
  * that tlx_replace can put it in place with one rename on one file system;
  * in the system's temporary folder when that folder takes no new file.
  * Opens it for reading and writing into @p *handle (the caller closes it with
- * tlx_close) and writes its path into @p out (TLX_MAX_PATH characters).
+ * tlx_close) and writes its path into @p out (TLX_MAX_PATH characters). The
+ * caller holds target for writing: such files of earlier edits of target
+ * that a crash left in its folder are removed.
  * @return 0; -1 (nothing created). */
 TLX_API int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle);
 

@@ -17,6 +17,7 @@
 // temporary folder. Before the record is written the new content takes the
 // record's name with ".new" added: whatever a crash leaves is found by that
 // one name, and removed when no complete record says a copy had begun.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -76,6 +77,25 @@ int MakeHidden(const std::string& dir, const std::string& name, std::string* pat
   int fd = mkostemp(buffer.data(), O_CLOEXEC);
   if (fd >= 0) *path = buffer.data();
   return fd;
+}
+
+// Removes what killed commits of the file `name` left in dir: hidden files
+// named as MakeHidden names them, other than `keep`. Only the holder of the
+// file's writer hold commits it, so none of them is in use.
+void RemoveStale(const std::string& dir, const std::string& name, const std::string& keep) {
+  const std::string prefix = "." + name.substr(0, kNameKept) + ".";
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return;
+  std::vector<std::string> stale;
+  while (const struct dirent* entry = readdir(folder)) {
+    const std::string found = entry->d_name;
+    if (found.size() == prefix.size() + 6 && found.compare(0, prefix.size(), prefix) == 0 &&
+        dir + "/" + found != keep) {
+      stale.push_back(dir + "/" + found);
+    }
+  }
+  closedir(folder);
+  for (const std::string& path : stale) unlink(path.c_str());
 }
 
 // The record of the file `target`; its new content is the same name + ".new".
@@ -306,6 +326,7 @@ int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle)
   const std::string name = BaseName(resolved);
   std::string path;
   int fd = MakeHidden(DirName(resolved), name, &path);
+  if (fd >= 0) RemoveStale(DirName(resolved), name, path);
   if (fd < 0) {
     const std::string temp = TempDirectory();
     if (!temp.empty()) fd = MakeHidden(temp, name, &path);
