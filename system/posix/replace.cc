@@ -382,20 +382,23 @@ int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_ha
 
 int32_t tlx_complete_replace(const wchar_t* target) {
   if (target == nullptr) return -1;
-  const std::string to = Resolve(ToNative(target));
+  // Every open asks: a plain file costs three stats. The new content is
+  // looked for, not the record: it is put there first and removed last.
+  std::string to = ToNative(target);
   struct stat target_st;
-  if (to.empty() || stat(to.c_str(), &target_st) != 0 || !S_ISREG(target_st.st_mode)) return 0;
+  if (lstat(to.c_str(), &target_st) != 0) return 0;
+  if (S_ISLNK(target_st.st_mode)) {
+    to = Resolve(to);
+    if (to.empty() || stat(to.c_str(), &target_st) != 0) return 0;
+  }
+  if (!S_ISREG(target_st.st_mode)) return 0;
   std::string record;
   struct stat found;
-  const std::string dirs[] = {DirName(to), TempDirectory()};
-  for (const std::string& dir : dirs) {
+  for (int place = 0; place < 2 && record.empty(); ++place) {
+    const std::string dir = place == 0 ? DirName(to) : TempDirectory();
     if (dir.empty()) continue;
     const std::string candidate = JournalPath(dir, target_st);
-    if (lstat(candidate.c_str(), &found) == 0 ||
-        lstat(NewContentPath(candidate).c_str(), &found) == 0) {
-      record = candidate;
-      break;
-    }
+    if (lstat(NewContentPath(candidate).c_str(), &found) == 0) record = candidate;
   }
   if (record.empty()) return 0;
   // While the process that copies holds the file, what it left is its own.
