@@ -457,6 +457,16 @@ TEST_F(CliTest, SetFailsCleanlyWhenTheFileIsLocked) {
             Strings{"a.mp3: E_TAG_CANNOT_OPEN: cannot open the file: the file cannot be opened "
                     "(permission denied, or in use by another program)"});
   EXPECT_EQ(Read("a.mp3"), original);
+  // A tag that runs past the end of the file is not rewritten.
+  const Bytes damaged = Concat({Text("ID3"), {3, 0, 0, 0, 0, 0x7F, 0x7F}, Frame23("TIT2", Latin("Cut"))});
+  Write("cut.mp3", damaged);
+  const Outcome refused = Tagkit({"set", "--title", "X", "cut.mp3"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(Lines(refused.err),
+            Strings{"cut.mp3: E_TAG_DAMAGED: cannot set the title: the tag is damaged (it runs past "
+                    "its end or the file's); it is not rewritten, so that nothing behind it is lost"});
+  EXPECT_EQ(Read("cut.mp3"), damaged);
+  std::remove(dir_.File("cut.mp3").c_str());
   // The new file is made beside the old one: the temporary folder is not
   // needed, and nothing is left behind in the file's folder either.
   ASSERT_EQ(rmdir(TempFolder().c_str()), 0);

@@ -113,6 +113,8 @@ DWORD AccessFor(int32_t flags) {
   if (flags & TLX_O_RDWR) return GENERIC_READ | GENERIC_WRITE;
   if (flags & TLX_O_WRONLY) return GENERIC_WRITE;
   if ((flags & ~TLX_O_SHARE_WITH_OWNER) == 0) return GENERIC_READ;
+  // Emptying is writing: it waits for other handles like any writer.
+  if (flags & TLX_O_TRUNC) return GENERIC_WRITE;
   return 0;
 }
 
