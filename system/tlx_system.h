@@ -151,8 +151,8 @@ TLX_API int32_t tlx_rename(const wchar_t* source, const wchar_t* target);
  * in the system's temporary folder when that folder takes no new file.
  * Opens it for reading and writing into @p *handle (the caller closes it with
  * tlx_close) and writes its path into @p out (TLX_MAX_PATH characters). The
- * caller holds target for writing: such files of earlier edits of target
- * that a crash left in its folder are removed.
+ * caller holds target for writing: a file that a crashed edit of target left
+ * there is taken over (POSIX).
  * @return 0; -1 (nothing created). */
 TLX_API int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle);
 

@@ -14,10 +14,11 @@
 // The record lies beside the new content and is named after the device and
 // inode numbers of the file, so that an open finds it with one or two stats,
 // also when the file's folder is read only and the new content went to the
-// temporary folder. Before the record is written the new content takes the
-// record's name with ".new" added: whatever a crash leaves is found by that
-// one name, and removed when no complete record says a copy had begun.
-#include <dirent.h>
+// temporary folder. The new content is written under the record's name with
+// ".tmp" added (an edit that a crash stopped there is taken over by the next
+// one), and takes ".new" instead before the record is written: whatever a
+// crash leaves of an in-place copy is found by that one name, and removed
+// when no complete record says the copy had begun.
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -77,25 +78,6 @@ int MakeHidden(const std::string& dir, const std::string& name, std::string* pat
   int fd = mkostemp(buffer.data(), O_CLOEXEC);
   if (fd >= 0) *path = buffer.data();
   return fd;
-}
-
-// Removes what killed commits of the file `name` left in dir: hidden files
-// named as MakeHidden names them, other than `keep`. Only the holder of the
-// file's writer hold commits it, so none of them is in use.
-void RemoveStale(const std::string& dir, const std::string& name, const std::string& keep) {
-  const std::string prefix = "." + name.substr(0, kNameKept) + ".";
-  DIR* folder = opendir(dir.c_str());
-  if (folder == nullptr) return;
-  std::vector<std::string> stale;
-  while (const struct dirent* entry = readdir(folder)) {
-    const std::string found = entry->d_name;
-    if (found.size() == prefix.size() + 6 && found.compare(0, prefix.size(), prefix) == 0 &&
-        dir + "/" + found != keep) {
-      stale.push_back(dir + "/" + found);
-    }
-  }
-  closedir(folder);
-  for (const std::string& path : stale) unlink(path.c_str());
 }
 
 // The record of the file `target`; its new content is the same name + ".new".
@@ -323,13 +305,20 @@ int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle)
   const std::string native = ToNative(target);
   std::string resolved = Resolve(native);
   if (resolved.empty()) resolved = native;
-  const std::string name = BaseName(resolved);
+  struct stat target_st;
+  const bool known = stat(resolved.c_str(), &target_st) == 0;
   std::string path;
-  int fd = MakeHidden(DirName(resolved), name, &path);
-  if (fd >= 0) RemoveStale(DirName(resolved), name, path);
-  if (fd < 0) {
-    const std::string temp = TempDirectory();
-    if (!temp.empty()) fd = MakeHidden(temp, name, &path);
+  int fd = -1;
+  for (int place = 0; place < 2 && fd < 0; ++place) {
+    const std::string dir = place == 0 ? DirName(resolved) : TempDirectory();
+    if (dir.empty()) continue;
+    if (known) {
+      // Named after the file: only the holder of its writer hold makes it,
+      // and what a crash left of an earlier edit is taken over.
+      path = JournalPath(dir, target_st) + ".tmp";
+      fd = RetryOpen(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    }
+    if (fd < 0) fd = MakeHidden(dir, BaseName(resolved), &path);
   }
   if (fd < 0) return -1;
   const std::wstring wide = tlx_internal::Utf8ToWide(path.data(), path.size());
