@@ -234,7 +234,7 @@ int32_t tlx_id3_complete_interrupted(const wchar_t* path, int32_t* completed) {
   int32_t rc = tlx_complete_replace(path);
   if (rc < 0) {
     tlx_trace_error("in %s() tlx_complete_replace() failed.", "tlx_id3_complete_interrupted");
-    return TLX_ID3_E_SYSTEM;
+    return tlx_last_failure() == TLX_FAILURE_NOMEM ? TLX_ID3_E_NOMEM : TLX_ID3_E_SYSTEM;
   }
   if (completed != nullptr) *completed = rc > 0 ? 1 : 0;
   tlx_trace("tlx_id3_complete_interrupted() exit");

@@ -31,6 +31,7 @@ bool FaultHit(tlx_fault_op op) {
   g_fault.armed_op = -1;
   g_fault.fired = 1;
   if (g_fault.kill) std::_Exit(137);  // no handler, no flush: as a crash
+  NoteFailure(TLX_FAILURE_IO);
   return true;
 }
 

@@ -299,7 +299,7 @@ int32_t ReplaceInPlace(int source_fd, const struct stat& source_st, const std::s
 
 extern "C" {
 
-int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle) {
+int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle) try {
   if (target == nullptr || out == nullptr || handle == nullptr || *target == L'\0') return -1;
   if (FaultHit(TLX_FAULT_OPEN)) return -1;
   const std::string native = ToNative(target);
@@ -330,10 +330,12 @@ int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle)
   wmemcpy(out, wide.c_str(), wide.size() + 1);
   *handle = fd;
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
 int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_handle,
-                    uint32_t flags) {
+                    uint32_t flags) try {
   if (source == nullptr || target == nullptr) return -1;
   if (FaultHit(TLX_FAULT_RENAME)) return -1;
   const std::string from = ToNative(source);
@@ -367,9 +369,12 @@ int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_ha
   int32_t rc = ReplaceInPlace(fd, source_st, from, to, target_st, target_handle);
   close(fd);
   return rc;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_complete_replace(const wchar_t* target) {
+int32_t tlx_complete_replace(const wchar_t* target) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (target == nullptr) return -1;
   // Every open asks: a plain file costs three stats. The new content is
   // looked for, not the record: it is put there first and removed last.
@@ -417,6 +422,8 @@ int32_t tlx_complete_replace(const wchar_t* target) {
   if (!copied) return -1;
   Discard(record);
   return 1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
 }  // extern "C"
