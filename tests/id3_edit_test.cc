@@ -205,11 +205,15 @@ TEST_F(Id3Edit, DamagedTagsAreReadButNeverRewritten) {
       Concat({Text("ID3"), {3, 0, 0}, SyncSafe(5000), kTit2, Bytes(40, 0), Audio(300)}),
       Concat({Id3v2Tag(3, 0, Concat({kTit2, overrun})), Audio(1000)}),
       Concat({Id3v2Tag(3, 0, Concat({kTit2, endless})), Audio(1000)}),
+      Concat({Id3v2Tag(4, 0, Concat({Frame24("TIT2", Text("\3t")), Text("TPE1"), SyncSafe(500), {0, 0},
+                                     Bytes(20, 'x')})),
+              Audio(1000)}),
   };
   const tlx_id3_v2_frame_header record = FrameRecord("APIC", 10);
   for (const Bytes& file : cases) {
     SCOPED_TRACE(testing::Message() << "case of " << file.size() << " bytes");
     Context ctx(Put(file));
+    ASSERT_EQ(0, tlx_id3_set_options(ctx.get(), TLX_ID3_OPTION_V24));
     uint32_t titles = 0;
     EXPECT_EQ(0, tlx_id3_v2_get_frame_num(ctx.get(), Id("TIT2"), &titles));
     EXPECT_EQ(1u, titles);
