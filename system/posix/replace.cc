@@ -21,6 +21,7 @@
 // when no complete record says the copy had begun.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -53,13 +54,32 @@ const int kCopyAttempts = 3;
 // Longest part of the file's name kept in the name of its new content.
 const size_t kNameKept = 200;
 
+// Closes a descriptor when it goes out of scope, also when an allocation
+// throws on the way (no exception leaves the layer, nor a descriptor).
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
 // The file a path names, symbolic links followed; "" when there is none.
 std::string Resolve(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return std::string();
-  std::string resolved(real);
-  free(real);
-  return resolved;
+  char real[PATH_MAX];  // no block of realpath's own to leak if a copy throws
+  if (realpath(path.c_str(), real) == nullptr) return std::string();
+  return std::string(real);
 }
 
 std::string TempDirectory() {
@@ -70,13 +90,15 @@ std::string TempDirectory() {
   return dir;
 }
 
-// A new hidden file in dir named after the file it will replace.
+// A new hidden file in dir named after the file it will replace; path is
+// set before the file is made, so that the caller can remove it.
 int MakeHidden(const std::string& dir, const std::string& name, std::string* path) {
   std::string pattern = dir + "/." + name.substr(0, kNameKept) + ".XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
+  path->assign(pattern);
   int fd = mkostemp(buffer.data(), O_CLOEXEC);
-  if (fd >= 0) *path = buffer.data();
+  if (fd >= 0) path->assign(buffer.data());  // same length: no allocation
   return fd;
 }
 
@@ -112,17 +134,16 @@ bool WriteJournal(const std::string& path, const Journal& journal) {
 // False for a record that was not written to its end: the copy it announces
 // never started.
 bool ReadJournal(const std::string& path, Journal* journal) {
-  int fd = RetryOpen(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
+  Descriptor fd(RetryOpen(path.c_str(), O_RDONLY));
+  if (fd.get() < 0) return false;
   std::string text;
   char buffer[4096];
   for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     text.append(buffer, static_cast<size_t>(n));
   }
-  close(fd);
   std::vector<std::string> lines;
   for (size_t at = 0; at < text.size();) {
     size_t end = text.find('\n', at);
@@ -273,26 +294,22 @@ int32_t ReplaceInPlace(int source_fd, const struct stat& source_st, const std::s
   journal.size = source_st.st_size;
   journal.target = target;
   const std::string record = JournalPath(DirName(source), target_st);
+  const std::string moved = NewContentPath(record);
   // The caller's handle holds the file for writing already; without one the
   // copy takes the hold itself.
-  int own = -1;
-  if (handle == nullptr || *handle == TLX_INVALID_HANDLE) {
-    own = OpenHeld(target);
-    if (own < 0) return -1;
-  }
-  int32_t rc = -1;
-  if (rename(source.c_str(), NewContentPath(record).c_str()) != 0) {
-    rc = -1;
-  } else if (!WriteJournal(record, journal)) {
+  const bool held = handle != nullptr && *handle != TLX_INVALID_HANDLE;
+  Descriptor own(held ? -1 : OpenHeld(target));
+  if (!held && own.get() < 0) return -1;
+  if (rename(source.c_str(), moved.c_str()) != 0) return -1;
+  if (!WriteJournal(record, journal)) {
     Discard(record);
-  } else if (CopyWithRetries(source_fd, own >= 0 ? own : *handle, source_st.st_size)) {
-    Discard(record);
-    rc = 1;
-  } else {
-    rc = -2;  // the record and the new content stay for the completion
+    return -1;
   }
-  if (own >= 0) close(own);
-  return rc;
+  if (!CopyWithRetries(source_fd, own.get() >= 0 ? own.get() : *handle, source_st.st_size)) {
+    return -2;  // the record and the new content stay for the completion
+  }
+  Discard(record);
+  return 1;
 }
 
 }  // namespace
@@ -308,27 +325,33 @@ int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle)
   struct stat target_st;
   const bool known = stat(resolved.c_str(), &target_st) == 0;
   std::string path;
-  int fd = -1;
-  for (int place = 0; place < 2 && fd < 0; ++place) {
+  int made = -1;
+  for (int place = 0; place < 2 && made < 0; ++place) {
     const std::string dir = place == 0 ? DirName(resolved) : TempDirectory();
     if (dir.empty()) continue;
     if (known) {
       // Named after the file: only the holder of its writer hold makes it,
       // and what a crash left of an earlier edit is taken over.
       path = JournalPath(dir, target_st) + ".tmp";
-      fd = RetryOpen(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+      made = RetryOpen(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     }
-    if (fd < 0) fd = MakeHidden(dir, BaseName(resolved), &path);
+    if (made < 0) made = MakeHidden(dir, BaseName(resolved), &path);
   }
-  if (fd < 0) return -1;
-  const std::wstring wide = tlx_internal::Utf8ToWide(path.data(), path.size());
+  Descriptor fd(made);
+  if (fd.get() < 0) return -1;
+  std::wstring wide;
+  try {
+    wide = tlx_internal::Utf8ToWide(path.data(), path.size());
+  } catch (...) {
+    unlink(path.c_str());
+    throw;
+  }
   if (wide.size() + 1 > TLX_MAX_PATH) {
-    close(fd);
     unlink(path.c_str());
     return -1;
   }
   wmemcpy(out, wide.c_str(), wide.size() + 1);
-  *handle = fd;
+  *handle = fd.release();
   return 0;
 } catch (...) {
   return tlx_internal::CaughtFailure(-1);
@@ -341,34 +364,27 @@ int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_ha
   const std::string from = ToNative(source);
   const std::string to = Resolve(ToNative(target));
   if (to.empty()) return -1;
-  int fd = RetryOpen(from.c_str(), O_RDONLY);
-  if (fd < 0) return -1;
+  Descriptor fd(RetryOpen(from.c_str(), O_RDONLY));
+  if (fd.get() < 0) return -1;
   struct stat source_st, target_st;
-  if (fstat(fd, &source_st) != 0 || !S_ISREG(source_st.st_mode) ||
+  if (fstat(fd.get(), &source_st) != 0 || !S_ISREG(source_st.st_mode) ||
       stat(to.c_str(), &target_st) != 0 || !S_ISREG(target_st.st_mode) ||
-      FaultHit(TLX_FAULT_FSYNC) || fsync(fd) != 0) {
-    close(fd);
+      FaultHit(TLX_FAULT_FSYNC) || fsync(fd.get()) != 0) {
     return -1;
   }
   const bool shared = target_st.st_nlink > 1 && (flags & TLX_REPLACE_SPLIT_LINKS) == 0;
   bool in_place = shared || source_st.st_dev != target_st.st_dev || !FolderWritable(to) ||
-                  !CarryIdentity(fd, source_st, to, target_st);
+                  !CarryIdentity(fd.get(), source_st, to, target_st);
   if (!in_place) {
     if (rename(from.c_str(), to.c_str()) == 0) {
-      close(fd);
       SyncDirectory(DirName(to));
       CloseHandle(target_handle);  // it holds the old file
       return 0;
     }
     // A sticky folder lets only the owner of a name replace it.
-    if (errno != EACCES && errno != EPERM) {
-      close(fd);
-      return -1;
-    }
+    if (errno != EACCES && errno != EPERM) return -1;
   }
-  int32_t rc = ReplaceInPlace(fd, source_st, from, to, target_st, target_handle);
-  close(fd);
-  return rc;
+  return ReplaceInPlace(fd.get(), source_st, from, to, target_st, target_handle);
 } catch (...) {
   return tlx_internal::CaughtFailure(-1);
 }
@@ -396,30 +412,24 @@ int32_t tlx_complete_replace(const wchar_t* target) try {
   }
   if (record.empty()) return 0;
   // While the process that copies holds the file, what it left is its own.
-  int fd = OpenHeld(to);
-  if (fd < 0) return fd == -2 ? 0 : -1;
+  Descriptor fd(OpenHeld(to));
+  if (fd.get() < 0) return fd.get() == -2 ? 0 : -1;
   Journal journal;
   if (!ReadJournal(record, &journal)) {
-    close(fd);
     Discard(record);  // the copy never began: the file is whole
     return 0;
   }
-  int source = RetryOpen(NewContentPath(record).c_str(), O_RDONLY);
-  if (source < 0 && errno == ENOENT) {
-    close(fd);
+  Descriptor source(RetryOpen(NewContentPath(record).c_str(), O_RDONLY));
+  if (source.get() < 0 && errno == ENOENT) {
     Discard(record);  // removed by hand: nothing left to complete from
     return 0;
   }
   struct stat source_st;
-  if (source < 0 || fstat(source, &source_st) != 0 || source_st.st_size != journal.size) {
-    if (source >= 0) close(source);
-    close(fd);
+  if (source.get() < 0 || fstat(source.get(), &source_st) != 0 ||
+      source_st.st_size != journal.size ||
+      !CopyWithRetries(source.get(), fd.get(), source_st.st_size)) {
     return -1;
   }
-  const bool copied = CopyWithRetries(source, fd, source_st.st_size);
-  close(fd);
-  close(source);
-  if (!copied) return -1;
   Discard(record);
   return 1;
 } catch (...) {
