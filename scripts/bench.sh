@@ -84,7 +84,7 @@ def ratio(label, a, b, target=None):
     r = medians[a][0] / medians[b][0]
     verdict = ""
     if target is not None:
-        verdict = "  (target <= %.2g: %s)" % (target, "met" if r <= target else "MISSED")
+        verdict = "  (target <= %g: %s)" % (target, "met" if r <= target else "MISSED")
     print("%-46s %11.2fx%s" % (label, r, verdict))
 
 
