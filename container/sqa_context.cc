@@ -310,6 +310,14 @@ int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
   uint32_t tag_size = 0;
   rc = tlx_sqa_get_tag_size(ctx, &tag_size);
   if (rc != TLX_ID3_OK) return rc;
+  // A tag that claims more than the file holds is damaged: the header's
+  // place is unknown, and writing there would pad the file with zeros.
+  int32_t at = SeekForRead(ctx, tag_size);
+  if (at < 0) return TLX_ID3_E_SEEK;
+  if (at > 0) {
+    tlx_sqa_trace_error("in %s() tag runs past the end of the file.", kName);
+    return TLX_ID3_E_CORRUPT;
+  }
   int32_t pos = tlx_sqa_seek_content(ctx, static_cast<int32_t>(tag_size), 0);
   if (pos == -3) return TLX_ID3_E_WRITE;
   if (pos < 0) return TLX_ID3_E_SEEK;

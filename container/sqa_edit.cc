@@ -27,6 +27,18 @@ void ReopenIfClosed(tlx_sqa_context* ctx) {
   ctx->fd = ctx->id3.fd;
 }
 
+// The backup keeps the tag as it was before the first edit: an existing
+// backup is never overwritten.
+int32_t TakeBackup(tlx_sqa_context* ctx) {
+  if (ctx->backup_path == nullptr || RegularFileExists(ctx->backup_path)) return TLX_ID3_OK;
+  // The backup reads the file through a context of its own while ours holds
+  // it for writing; only that read-only open may share our hold.
+  tlx_share_with_owner_begin();
+  int32_t rc = tlx_id3_v2_backup(ctx->backup_path, ctx->path, TLX_SQA_TAG_ID);
+  tlx_share_with_owner_end();
+  return rc;
+}
+
 int32_t Repad(tlx_sqa_context* ctx) {
   uint32_t tag_size = 0;
   uint32_t padding = 0;
@@ -62,23 +74,16 @@ int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx) {
     tlx_sqa_trace_error("in %s() context is read only.", kName);
     return TLX_ID3_E_PARAM;
   }
-  // The backup keeps the tag as it was before the first edit: an existing
-  // backup is never overwritten.
-  if (ctx->backup_path != nullptr && !RegularFileExists(ctx->backup_path)) {
-    // The backup reads the file through a context of its own while ours
-    // holds it for writing; only that read-only open may share our hold.
-    tlx_share_with_owner_begin();
-    int32_t rc = tlx_id3_v2_backup(ctx->backup_path, ctx->path, TLX_SQA_TAG_ID);
-    tlx_share_with_owner_end();
-    if (rc != TLX_ID3_OK) return rc;
-  }
   uint32_t tag_size = 0;
   int32_t rc = tlx_sqa_get_tag_size(ctx, &tag_size);
   if (rc != TLX_ID3_OK) return rc;
   ctx->old_tag_size = tag_size >= TLX_ID3_HEADER_SIZE ? tag_size - TLX_ID3_HEADER_SIZE : 0;
   tlx_sqa_codec_data_header scratch;
   ctx->untagged = tag_size == 0 && tlx_sqa_get_codec_data_header(ctx, &scratch) == TLX_ID3_OK;
+  // The engine's transaction first: a damaged tag is refused before anything,
+  // the backup included, is written.
   rc = tlx_id3_v2_edit_begin(&ctx->id3);
+  if (rc == TLX_ID3_OK) rc = TakeBackup(ctx);
   if (rc != TLX_ID3_OK) {
     // A half-begun engine transaction would block every later edit.
     if (ctx->id3.state == TLX_ID3_STATE_EDITING) tlx_id3_v2_reset_work(&ctx->id3);

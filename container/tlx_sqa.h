@@ -121,8 +121,9 @@ TLX_API int32_t tlx_sqa_get_codec_data_header_size(tlx_sqa_context* ctx, uint32_
 TLX_API int32_t tlx_sqa_get_codec_data_header(tlx_sqa_context* ctx,
                                               tlx_sqa_codec_data_header* header);
 /** Encodes the record and writes the 96 bytes after the tag; nothing is
- * written when the record cannot be encoded.
- * @return TLX_ID3_OK; TLX_ID3_E_UNSUPPORTED (version other than 1,
+ * written when the record cannot be encoded, or when the tag runs past the
+ * end of the file (TLX_ID3_E_CORRUPT).
+ * @return TLX_ID3_OK; TLX_ID3_E_CORRUPT; TLX_ID3_E_UNSUPPORTED (version other than 1,
  *   encryption id other than 1, codec or sampling rate); TLX_ID3_E_WRITE;
  *   TLX_ID3_E_SEEK; TLX_ID3_E_PARAM. */
 TLX_API int32_t tlx_sqa_set_codec_data_header(tlx_sqa_context* ctx,
@@ -143,8 +144,10 @@ TLX_API int32_t tlx_sqa_recover_id3v2(const wchar_t* path, const wchar_t* backup
 
 /** Opens an edit of the tag: takes the backup (only when no file exists at the
  * backup path yet) and begins the engine's transaction on &ctx->id3.
+ * A damaged tag (TLX_ID3_E_CORRUPT of tlx_id3_v2_edit_begin) is refused
+ * before the backup is taken.
  * @return TLX_ID3_OK; TLX_ID3_E_STATE when an edit is open; the codes of
- *   tlx_id3_v2_backup and tlx_id3_v2_edit_begin. */
+ *   tlx_id3_v2_edit_begin and tlx_id3_v2_backup. */
 TLX_API int32_t tlx_sqa_edit_begin(tlx_sqa_context* ctx);
 /** Commits the engine's transaction and re-pads the tag: a tag that has to
  * grow, or that would keep more than 768 spare bytes, is padded to the next

@@ -1,6 +1,7 @@
 // Backup and recovery of a file's ID3v2 tag: the stored tag is copied byte
 // for byte into a backup file, and a file is later rebuilt from that backup
-// followed by the audio data it holds at that moment.
+// followed by the audio data it holds at that moment. Also the completion of
+// an edit that a crash interrupted while it copied the new file in place.
 #include <string.h>
 
 #include "id3_internal.h"
@@ -220,6 +221,23 @@ int32_t tlx_id3_v2_recover(const wchar_t* audio_path, const wchar_t* backup_path
   rc = tlx_id3_destroy_context(&ctx);
   if (rc != TLX_ID3_OK) return rc;
   tlx_trace("tlx_id3_v2_recover() exit");
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_complete_interrupted(const wchar_t* path, int32_t* completed) {
+  tlx_trace("tlx_id3_complete_interrupted() enter");
+  if (completed != nullptr) *completed = 0;
+  if (path == nullptr) {
+    tlx_trace_error(kParamInvalid, "tlx_id3_complete_interrupted");
+    return TLX_ID3_E_PARAM;
+  }
+  int32_t rc = tlx_complete_replace(path);
+  if (rc < 0) {
+    tlx_trace_error("in %s() tlx_complete_replace() failed.", "tlx_id3_complete_interrupted");
+    return tlx_last_failure() == TLX_FAILURE_NOMEM ? TLX_ID3_E_NOMEM : TLX_ID3_E_SYSTEM;
+  }
+  if (completed != nullptr) *completed = rc > 0 ? 1 : 0;
+  tlx_trace("tlx_id3_complete_interrupted() exit");
   return TLX_ID3_OK;
 }
 

@@ -367,6 +367,15 @@ int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
     tlx_trace_error("in %s() file is invalid.", kFunction);
     return TLX_ID3_E_NOT_FOUND;
   }
+  // An edit that a crash interrupted while copying into the file is
+  // completed first: nobody reads a torn file.
+  if (mode != TLX_ID3_MODE_CREATE) {
+    int32_t completed = tlx_id3_complete_interrupted(path, nullptr);
+    if (completed != TLX_ID3_OK) {
+      tlx_trace_error("in %s() interrupted edit cannot be completed.", kFunction);
+      return completed;
+    }
+  }
   memset(ctx, 0, sizeof(*ctx));
   ctx->fd = TLX_INVALID_HANDLE;
   ctx->work = static_cast<tlx_id3_work*>(tlx_sqa_malloc(sizeof(tlx_id3_work)));
@@ -605,16 +614,19 @@ int32_t tlx_id3_copy_content(tlx_id3_context* ctx, int output, uint32_t count) {
   return n;
 }
 
+void tlx_id3_forget_content(tlx_id3_context* ctx) {
+  if (ctx == nullptr || ctx->work == nullptr) return;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  FreeCache(cache);
+  cache->active = 0;
+  cache->resync = 0;
+  ForgetHandle(cache);
+}
+
 int32_t tlx_id3_close_content(tlx_id3_context* ctx) {
   if (ctx == nullptr || ctx->content_kind != 0) return -1;
-  if (ctx->work != nullptr) {
-    // Whatever opens next is another file as far as the session knows.
-    tlx_id3_read_cache* cache = &ctx->work->cache;
-    FreeCache(cache);
-    cache->active = 0;
-    cache->resync = 0;
-    ForgetHandle(cache);
-  }
+  // Whatever opens next is another file as far as the session knows.
+  tlx_id3_forget_content(ctx);
   int32_t rc = tlx_close(&ctx->fd);
   if (rc < 0) tlx_trace_error("in %s() tlx_close() failed.", "tlx_id3_close_content");
   return rc;

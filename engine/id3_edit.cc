@@ -111,13 +111,32 @@ int32_t AddFrame(tlx_id3_context* ctx, const tlx_id3_v2_frame_header* frame,
 
 // Loads the stored tag's extended header (when flagged) and its frame list
 // into the work area. Shared by edit_begin and edit_frame_init. An ID3v2.4
-// extended header is not kept: the rewrite drops it.
-int32_t LoadTag(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
+// extended header is not kept: the rewrite drops it. A stored tag that
+// overruns the file, or whose frames cannot be walked to its end, is
+// refused: the rewrite would drop what follows the damage (the audio data,
+// or the frames behind it).
+int32_t LoadTag(tlx_id3_context* ctx, const tlx_id3_v2_header* header, bool present) {
+  static const char kName[] = "LoadTag";
+  if (present) {
+    int32_t length = tlx_id3_position_content(ctx, 0, 2);
+    if (length < 0) return TLX_ID3_E_SEEK;
+    if (static_cast<uint64_t>(static_cast<uint32_t>(header->size)) + TLX_ID3_HEADER_SIZE >
+        static_cast<uint64_t>(length)) {
+      tlx_trace_error("in %s() ID3v2 tag runs past the end of the file.", kName);
+      return TLX_ID3_E_CORRUPT;
+    }
+  }
   if (header->has_ext_header && header->version != TLX_ID3_V24) {
     int32_t rc = tlx_id3_v2_get_exist_ex_header(ctx);
     if (rc != TLX_ID3_OK) return rc;
   }
-  return tlx_id3_v2_read_frame_list(ctx, header);
+  int32_t rc = tlx_id3_v2_read_frame_list(ctx, header);
+  if (rc != TLX_ID3_OK) return rc;
+  if (ctx->work->frames_damaged) {
+    tlx_trace_error("in %s() ID3v2 frame runs past the end of the tag.", kName);
+    return TLX_ID3_E_CORRUPT;
+  }
+  return TLX_ID3_OK;
 }
 
 }  // namespace
@@ -308,7 +327,7 @@ int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx) {
   }
   ctx->state = TLX_ID3_STATE_EDITING;
   ctx->work->version = header.version;
-  rc = LoadTag(ctx, &header);
+  rc = LoadTag(ctx, &header, present != 0);
   if (rc != TLX_ID3_OK) {
     // A partial list would let a later commit drop the frames that were not
     // listed: leave no transaction behind instead.
@@ -421,7 +440,7 @@ int32_t tlx_id3_v2_edit_frame_init(tlx_id3_context* ctx, const tlx_id3_v2_frame_
   int32_t rc = tlx_id3_v2_get_header(ctx, &header);
   if (rc != TLX_ID3_OK) return rc;
   ctx->work->version = header.version;
-  rc = LoadTag(ctx, &header);
+  rc = LoadTag(ctx, &header, true);
   tlx_id3_frame_entry* entry = nullptr;
   if (rc == TLX_ID3_OK) rc = NewEntry(ctx, kName, frame, nullptr, &entry);
   if (rc == TLX_ID3_OK) {

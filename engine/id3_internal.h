@@ -67,11 +67,14 @@ struct tlx_id3_work {
   int32_t version;     /* version code of the tag being edited */
   int temp_fd;         /* temporary file of a rewrite, -1 when none */
   uint32_t frames_end; /* file offset just past the last frame */
+  int32_t frames_damaged; /* the last frame list stopped at a frame that runs
+                             past the tag's end */
   uint32_t write_pos;  /* where write_buf goes next */
   uint32_t write_len;
   uint8_t* header_flags; /* points at header_flags_byte once set */
   uint8_t* ext_header;   /* 14-byte copy of the extended header, or null */
   tlx_list* frame_list;  /* of tlx_id3_frame_entry */
+  tlx_list* v1_stages;   /* ID3v1 field writes staged for the commit */
   uint8_t header_flags_byte;
   tlx_id3_read_cache cache;
   uint8_t write_buf[TLX_ID3_WRITE_BUF_SIZE];
@@ -94,6 +97,10 @@ int32_t tlx_id3_seek_content(tlx_id3_context* ctx, int32_t offset, int32_t whenc
 int32_t tlx_id3_read_content(tlx_id3_context* ctx, void* buffer, uint32_t count);
 int32_t tlx_id3_write_content(tlx_id3_context* ctx, const void* buffer, uint32_t count);
 int32_t tlx_id3_close_content(tlx_id3_context* ctx);
+/* Forgets what the content access knows of the file (a read session, the
+ * handle's position), keeping the handle open: the file is about to change
+ * underneath it. */
+void tlx_id3_forget_content(tlx_id3_context* ctx);
 int32_t tlx_id3_flush(tlx_id3_context* ctx);
 /* Positions like tlx_lseek (a position past the end stops at the end) and
  * never writes; returns the position or -1. */
@@ -149,7 +156,9 @@ int32_t tlx_id3_v2_read_header(tlx_id3_context* ctx, uint8_t header[10]);
  * header). */
 int32_t tlx_id3_v2_first_frame_offset(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
                                       uint32_t* offset);
-/* Builds the work area's frame list from the stored tag; sets frames_end. */
+/* Builds the work area's frame list from the stored tag; sets frames_end,
+ * and frames_damaged when a frame runs past the tag's end (the list then
+ * stops before it). */
 int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header* header);
 
 /* ---- Editing primitives ------------------------------------------------- */
@@ -169,6 +178,11 @@ int32_t tlx_id3_v2_get_exist_ex_header(tlx_id3_context* ctx);
  * returned as its code, so that it is never mistaken for a missing tag. */
 int32_t tlx_id3_v2_get_header_for_edit(tlx_id3_context* ctx, tlx_id3_v2_header* header,
                                        int32_t* present);
+/* Frees the staged ID3v1 field writes. */
+void tlx_id3_v1_free_stages(struct tlx_id3_work* work);
+/* Applies the staged ID3v1 field writes, in order, to the trailer of the
+ * file behind handle (the rewrite's temporary file, complete). */
+int32_t tlx_id3_v1_apply_stages(tlx_id3_context* ctx, int handle);
 /* The rewrite through a temporary file, with the header read by the caller. */
 int32_t tlx_id3_v2_commit(tlx_id3_context* ctx, const tlx_id3_v2_header* header);
 int32_t tlx_id3_make_temp(tlx_id3_context* ctx, const char* name_template);

@@ -3,8 +3,8 @@
 // the stored frames and the audio data, and the crash-safe replace.
 //
 // Until the replace, the audio file is only read; the replace itself goes
-// through tlx_rename, so the path always holds either the old or the whole
-// new file.
+// through tlx_replace, so the path always holds either the old or the whole
+// new file, and the file keeps its links, owner, mode and attributes.
 #include <string.h>
 
 #include "id3_internal.h"
@@ -249,7 +249,8 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
     rc = CopyRest(ctx, work->temp_fd);
     if (rc != TLX_ID3_OK) return rc;
   }
-  return TLX_ID3_OK;
+  // The trailer changes with the tag, in the same replacement.
+  return tlx_id3_v1_apply_stages(ctx, work->temp_fd);
 }
 
 // Refuses to rewrite a file that was opened read only.
@@ -293,26 +294,17 @@ extern "C" {
 int32_t tlx_id3_make_temp(tlx_id3_context* ctx, const char* name_template) {
   static const char kName[] = "tlx_id3_make_temp";
   (void)name_template;  // the platform names temporary files itself
-  if (ctx == nullptr || ctx->work == nullptr) {
+  if (ctx == nullptr || ctx->work == nullptr || ctx->path == nullptr) {
     tlx_trace_error(kParamInvalid, kName);
     return TLX_ID3_E_PARAM;
   }
   tlx_id3_work* work = ctx->work;
-  wchar_t dir[TLX_MAX_PATH + 1];
-  if (tlx_get_temp_dir(TLX_MAX_PATH + 1, dir) == 0) {
-    tlx_trace_error("in %s() tlx_get_temp_dir() failed.", kName);
-    return TLX_ID3_E_SYSTEM;
-  }
+  // Beside the file (one copy and one rename on one file system); in the
+  // temporary folder only when the file's folder takes no new file.
   wchar_t name[TLX_MAX_PATH];
-  if (tlx_get_temp_file_name(dir, name) == 0) {
-    tlx_trace_error("in %s() tlx_get_temp_file_name() failed.", kName);
-    return TLX_ID3_E_SYSTEM;
-  }
-  name[TLX_MAX_PATH - 1] = 0;
   int fd = -1;
-  if (tlx_open(name, TLX_O_RDWR | TLX_O_CREAT | TLX_O_TRUNC, &fd) != 0) {
-    tlx_trace_error("in %s() tlx_open() failed.", kName);
-    RemoveTempFile(name);  // the name was reserved by creating the file
+  if (tlx_create_replacement(ctx->path, name, &fd) != 0) {
+    tlx_trace_error("in %s() tlx_create_replacement() failed.", kName);
     return TLX_ID3_E_SYSTEM;
   }
   work->temp_fd = fd;
@@ -352,24 +344,25 @@ int32_t tlx_id3_replace_content(tlx_id3_context* ctx) {
     RemoveTempFile(temp);
     return TLX_ID3_E_CLOSE;
   }
+  // The content is held (and locked) through the replace; it is closed by
+  // the replace when the path gets a new file.
+  tlx_id3_forget_content(ctx);
+  const uint32_t flags =
+      (work->options & TLX_ID3_OPTION_SPLIT_LINKS) != 0 ? TLX_REPLACE_SPLIT_LINKS : 0;
   int32_t rc = TLX_ID3_OK;
-  if (tlx_id3_close_content(ctx) < 0) {
-    // A failed close releases the descriptor all the same: the file is left
-    // as it was and opened again below.
-    tlx_trace_error("in %s() tlx_close() failed.", kName);
-    RemoveTempFile(temp);
-    ctx->fd = TLX_INVALID_HANDLE;
-    rc = TLX_ID3_E_CLOSE;
-  } else if (tlx_rename(temp, ctx->path) != 0) {
-    tlx_trace_error("in %s() tlx_rename() failed.", kName);
+  int32_t replaced = tlx_replace(temp, ctx->path, &ctx->fd, flags);
+  if (replaced == -1) {
+    tlx_trace_error("in %s() tlx_replace() failed.", kName);
     RemoveTempFile(temp);
     rc = TLX_ID3_E_SYSTEM;
-  } else if ((int16_t)tlx_stat_mode(temp) < 0) {
-    // tlx_rename ignores a failed removal of its source; try again.
-    RemoveTempFile(temp);
+  } else if (replaced < 0) {
+    // Copied over in place only partly: the new content stays beside it, and
+    // the next open completes the copy.
+    tlx_trace_error("in %s() tlx_replace() failed halfway.", kName);
+    rc = TLX_ID3_E_SYSTEM;
   }
-  // Reopened on every path, so that the context stays usable (and the file
-  // locked) after a failed rename as well.
+  if (ctx->fd != TLX_INVALID_HANDLE) return rc;
+  // Reopened, so that the context stays usable (and the file locked).
   int fd = -1;
   if (tlx_id3_open_content(ctx, TLX_ID3_MODE_WRITE, &fd) < 0) {
     tlx_trace_error("in %s() tlx_open() failed.", kName);

@@ -1,6 +1,8 @@
 // The 128-byte ID3v1 / ID3v1.1 trailer: each field read on request and
 // written in place, one field per call; a missing trailer is appended by the
-// first write.
+// first write. A field write works on a 128-byte image of the trailer, so
+// that the writes staged in an editing transaction give the same bytes in
+// the rewritten file as the setters would after the commit.
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -30,8 +32,13 @@ bool StateForbidsReading(const tlx_id3_context* ctx) {
 }
 
 int32_t ReadTrailer(tlx_id3_context* ctx, uint8_t trailer[kTrailerSize], const char* name) {
-  // A file shorter than the trailer cannot be positioned at -128.
+  // A file shorter than the trailer cannot be positioned at -128: it has
+  // none, which only its length tells from a failed positioning.
   if (tlx_id3_seek_content(ctx, -kTrailerSize, 2) < 0) {
+    int32_t length = tlx_id3_position_content(ctx, 0, 2);
+    if (length >= 0 && length < kTrailerSize) {
+      return Fail("in %s() file is invalid.", name, TLX_ID3_E_NOT_FOUND);
+    }
     return Fail("in %s() tlx_lseek() failed.", name, TLX_ID3_E_SEEK);
   }
   if (tlx_id3_read_content(ctx, trailer, kTrailerSize) < kTrailerSize) {
@@ -72,61 +79,128 @@ int32_t GetText(tlx_id3_context* ctx, uint32_t* size, char* buffer, uint32_t at,
   return TLX_ID3_OK;
 }
 
-// Bytes of a text to store in a field of `width`: a UTF-16 text (with a
-// byte-order mark) up to and including its 00 00 terminator, any other text
-// with its zero byte; never more than the width.
-uint32_t TextLength(const char* text, uint32_t width) {
-  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text);
+// A field's new bytes: the stored text and how many of the field's bytes it
+// fills; the rest of the field is blanks.
+struct FieldText {
+  uint8_t bytes[kTextWidth];
   uint32_t length;
+};
+
+// The bytes of a text to store in a 30-byte field: a UTF-16 text (with a
+// byte-order mark) up to its 00 00 terminator, any other text with its zero
+// byte; never more than 30. The scan stops at the first two zero bytes
+// whatever their alignment and never reads beyond them: a terminator one byte
+// off its unit is completed with a zero byte rather than looked for further.
+FieldText StoredText(const char* text) {
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text);
+  FieldText out;
+  memset(out.bytes, 0, sizeof out.bytes);
   size_t narrow = strlen(text);
-  if (narrow >= 2 && ((bytes[0] == 0xFE && bytes[1] == 0xFF) ||
-                      (bytes[0] == 0xFF && bytes[1] == 0xFE))) {
-    // The scan stops at the width: nothing past it would be stored.
-    length = width;
-    for (uint32_t i = 0; i + 1 < width; i += 2) {
-      if (bytes[i] == 0 && bytes[i + 1] == 0) {
-        length = i + 2;
-        break;
-      }
-    }
-  } else {
-    length = narrow + 1 > width ? width : static_cast<uint32_t>(narrow + 1);
+  bool utf16 = narrow >= 2 && ((bytes[0] == 0xFE && bytes[1] == 0xFF) ||
+                               (bytes[0] == 0xFF && bytes[1] == 0xFE));
+  if (!utf16) {
+    out.length = narrow + 1 > kTextWidth ? kTextWidth : static_cast<uint32_t>(narrow + 1);
+    memcpy(out.bytes, text, out.length < narrow ? out.length : narrow);
+    return out;
   }
-  return length < width ? length : width;
+  out.length = kTextWidth;
+  for (uint32_t i = 0; i < kTextWidth; ++i) {
+    out.bytes[i] = bytes[i];
+    if (i == 0 || bytes[i] != 0 || bytes[i - 1] != 0) continue;
+    // Zero bytes at i - 1 and i: an aligned pair is the terminator; one off
+    // its unit gets the unit's second zero byte added.
+    out.length = i % 2 == 1 ? i + 1 : i + 2;
+    break;
+  }
+  return out;
 }
 
-// Writes `width` bytes at field offset `at`: the first `length` bytes of
-// text, the rest spaces. Appends a new trailer when the file has none.
-int32_t WriteField(tlx_id3_context* ctx, const uint8_t* text, uint32_t length, uint32_t width,
-                   uint32_t at, const char* name) {
-  uint8_t trailer[kTrailerSize];
-  int32_t read_rc = ReadTrailer(ctx, trailer, name);
-  if (read_rc == TLX_ID3_OK) {
-    uint8_t field[kTextWidth];
-    memset(field, ' ', sizeof field);
-    memcpy(field, text, length);
-    if (tlx_id3_seek_content(ctx, static_cast<int32_t>(at) - kTrailerSize, 2) < 0) {
-      return Fail("in %s() tlx_lseek() failed.", name, TLX_ID3_E_SEEK);
-    }
-    int32_t wrote = tlx_id3_write_content(ctx, field, width);
-    if (wrote < 0 || static_cast<uint32_t>(wrote) < width) {
-      return Fail("in %s() TLX_SQA_WRITE() failed.", name, TLX_ID3_E_WRITE);
-    }
+// What one field write needs: the field, and for text the bytes to store,
+// else the number. Checked when it is made.
+struct FieldWrite {
+  int32_t field;
+  FieldText text;
+  int32_t number;
+};
+
+const uint32_t kFieldAt[] = {kTitleAt, kArtistAt, kAlbumAt, kYearAt, kCommentAt, kGenreAt,
+                             kTrackAt};
+
+bool IsTextField(int32_t field) {
+  return field == TLX_ID3_V1_TITLE || field == TLX_ID3_V1_ARTIST || field == TLX_ID3_V1_ALBUM ||
+         field == TLX_ID3_V1_COMMENT;
+}
+
+// Checks a field write as its setter does and fills *write.
+int32_t MakeFieldWrite(int32_t field, const char* text, int32_t number, FieldWrite* write) {
+  memset(write, 0, sizeof *write);
+  write->field = field;
+  write->number = number;
+  if (field < TLX_ID3_V1_TITLE || field > TLX_ID3_V1_TRACK) return TLX_ID3_E_PARAM;
+  if (IsTextField(field)) {
+    if (text == NULL || strlen(text) > kTextWidth) return TLX_ID3_E_PARAM;
+    write->text = StoredText(text);
     return TLX_ID3_OK;
   }
+  if (field == TLX_ID3_V1_YEAR) return number == 0 || (number >= 1000 && number <= 9999)
+                                           ? TLX_ID3_OK : TLX_ID3_E_PARAM;
+  return number >= 0 && number <= 255 ? TLX_ID3_OK : TLX_ID3_E_PARAM;
+}
+
+// Applies one field write to a 128-byte trailer image; a missing trailer
+// (*present false) becomes a blank one first. [*from, *to) is the byte range
+// that changed.
+void ApplyFieldWrite(const FieldWrite& write, uint8_t image[kTrailerSize], bool* present,
+                     uint32_t* from, uint32_t* to) {
+  // The ID3v1.1 track number (byte 125 zero) keeps the comment off 125-126.
+  const bool has_track = *present && image[kTrackAt] == 0;
+  if (!*present) {
+    memset(image, ' ', kTrailerSize);
+    memcpy(image, "TAG", 3);
+    image[kGenreAt] = 0xFF;
+    *present = true;
+  }
+  const uint32_t at = kFieldAt[write.field];
+  uint32_t width = 1;
+  if (IsTextField(write.field)) {
+    width = write.field == TLX_ID3_V1_COMMENT && has_track ? 28 : kTextWidth;
+    const uint32_t length = write.text.length < width ? write.text.length : width;
+    memset(image + at, ' ', width);
+    memcpy(image + at, write.text.bytes, length);
+  } else if (write.field == TLX_ID3_V1_YEAR) {
+    width = 4;
+    char digits[5] = {' ', ' ', ' ', ' ', '\0'};
+    if (write.number != 0) snprintf(digits, sizeof digits, "%d", static_cast<int>(write.number));
+    memcpy(image + at, digits, width);
+  } else if (write.field == TLX_ID3_V1_TRACK) {
+    width = 2;
+    image[at] = 0;
+    image[at + 1] = static_cast<uint8_t>(write.number);
+  } else {
+    image[at] = static_cast<uint8_t>(write.number);
+  }
+  *from = at;
+  *to = at + width;
+}
+
+// Writes one field into the file's trailer, appending a new trailer when the
+// file has none.
+int32_t WriteField(tlx_id3_context* ctx, const FieldWrite& write, const char* name) {
+  uint8_t trailer[kTrailerSize];
+  int32_t read_rc = ReadTrailer(ctx, trailer, name);
   // Append only when the file truly has no trailer: a failed read of an
   // existing one must not leave a second trailer behind it.
-  int32_t end = tlx_id3_seek_content(ctx, 0, 2);
-  if (end < 0) {
+  if (read_rc != TLX_ID3_OK && read_rc != TLX_ID3_E_NOT_FOUND) return read_rc;
+  bool present = read_rc == TLX_ID3_OK;
+  uint32_t from = 0, to = 0;
+  ApplyFieldWrite(write, trailer, &present, &from, &to);
+  int32_t offset = read_rc == TLX_ID3_OK ? static_cast<int32_t>(from) - kTrailerSize : 0;
+  if (read_rc != TLX_ID3_OK) from = 0, to = kTrailerSize;
+  if (tlx_id3_seek_content(ctx, offset, 2) < 0) {
     return Fail("in %s() tlx_lseek() failed.", name, TLX_ID3_E_SEEK);
   }
-  if (read_rc != TLX_ID3_E_NOT_FOUND && end >= kTrailerSize) return read_rc;
-  memset(trailer, ' ', sizeof trailer);
-  memcpy(trailer, "TAG", 3);
-  trailer[kGenreAt] = 0xFF;
-  memcpy(trailer + at, text, length);
-  int32_t wrote = tlx_id3_write_content(ctx, trailer, kTrailerSize);
-  if (wrote < kTrailerSize) {
+  int32_t wrote = tlx_id3_write_content(ctx, trailer + from, to - from);
+  if (wrote < 0 || static_cast<uint32_t>(wrote) < to - from) {
     return Fail("in %s() TLX_SQA_WRITE() failed.", name, TLX_ID3_E_WRITE);
   }
   return TLX_ID3_OK;
@@ -142,15 +216,15 @@ int32_t CheckSetter(tlx_id3_context* ctx, const void* argument, const char* name
   return TLX_ID3_OK;
 }
 
-int32_t SetText(tlx_id3_context* ctx, const char* text, uint32_t at, const char* name,
-                const char* exit_message) {
-  int32_t rc = CheckSetter(ctx, text, name);
+int32_t SetField(tlx_id3_context* ctx, int32_t field, const char* text, int32_t number,
+                 const char* name, const char* exit_message) {
+  int32_t rc = CheckSetter(ctx, IsTextField(field) ? static_cast<const void*>(text) : ctx, name);
   if (rc != TLX_ID3_OK) return rc;
-  if (strlen(text) > kTextWidth) {
+  FieldWrite write;
+  if (MakeFieldWrite(field, text, number, &write) != TLX_ID3_OK) {
     return Fail("in %s() parameter is invalid.", name, TLX_ID3_E_PARAM);
   }
-  rc = WriteField(ctx, reinterpret_cast<const uint8_t*>(text), TextLength(text, kTextWidth),
-                  kTextWidth, at, name);
+  rc = WriteField(ctx, write, name);
   if (rc != TLX_ID3_OK) return rc;
   tlx_trace(exit_message);
   return TLX_ID3_OK;
@@ -234,75 +308,102 @@ int32_t tlx_id3_v1_get_tracknumebr(tlx_id3_context* ctx, uint8_t* track) {
 
 int32_t tlx_id3_v1_set_title(tlx_id3_context* ctx, const char* title) {
   tlx_trace("tlx_id3_v1_set_title() enter");
-  return SetText(ctx, title, kTitleAt, "tlx_id3_v1_set_title", "tlx_id3_v1_set_title() exit");
+  return SetField(ctx, TLX_ID3_V1_TITLE, title, 0, "tlx_id3_v1_set_title",
+                  "tlx_id3_v1_set_title() exit");
 }
 
 int32_t tlx_id3_v1_set_artist(tlx_id3_context* ctx, const char* artist) {
   tlx_trace("tlx_id3_v1_set_artist() enter");
-  return SetText(ctx, artist, kArtistAt, "tlx_id3_v1_set_artist",
-                 "tlx_id3_v1_set_artist() exit");
+  return SetField(ctx, TLX_ID3_V1_ARTIST, artist, 0, "tlx_id3_v1_set_artist",
+                  "tlx_id3_v1_set_artist() exit");
 }
 
 int32_t tlx_id3_v1_set_album(tlx_id3_context* ctx, const char* album) {
   tlx_trace("tlx_id3_v1_set_album() enter");
-  return SetText(ctx, album, kAlbumAt, "tlx_id3_v1_set_album", "tlx_id3_v1_set_album() exit");
+  return SetField(ctx, TLX_ID3_V1_ALBUM, album, 0, "tlx_id3_v1_set_album",
+                  "tlx_id3_v1_set_album() exit");
 }
 
 int32_t tlx_id3_v1_set_comment(tlx_id3_context* ctx, const char* comment) {
-  static const char kName[] = "tlx_id3_v1_set_comment";
   tlx_trace("tlx_id3_v1_set_comment() enter");
-  int32_t rc = CheckSetter(ctx, comment, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  if (strlen(comment) > kTextWidth) {
-    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
-  }
-  // With an ID3v1.1 track number the comment keeps off bytes 125-126.
-  uint8_t track = 0;
-  uint32_t width = ReadTrack(ctx, &track, kName) == TLX_ID3_OK ? 28 : kTextWidth;
-  rc = WriteField(ctx, reinterpret_cast<const uint8_t*>(comment),
-                  TextLength(comment, kTextWidth) < width ? TextLength(comment, kTextWidth)
-                                                          : width,
-                  width, kCommentAt, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  tlx_trace("tlx_id3_v1_set_comment() exit");
-  return TLX_ID3_OK;
+  return SetField(ctx, TLX_ID3_V1_COMMENT, comment, 0, "tlx_id3_v1_set_comment",
+                  "tlx_id3_v1_set_comment() exit");
 }
 
 int32_t tlx_id3_v1_set_year(tlx_id3_context* ctx, int32_t year) {
-  static const char kName[] = "tlx_id3_v1_set_year";
   tlx_trace("tlx_id3_v1_set_year() enter");
-  int32_t rc = CheckSetter(ctx, ctx, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  char text[5] = {' ', ' ', ' ', ' ', '\0'};
-  if (year != 0) {
-    int written = snprintf(text, sizeof text, "%d", static_cast<int>(year));
-    if (written != 4) return Fail("in %s() snprintf() failed.", kName, TLX_ID3_E_PARAM);
-  }
-  rc = WriteField(ctx, reinterpret_cast<const uint8_t*>(text), 4, 4, kYearAt, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  tlx_trace("tlx_id3_v1_set_year() exit");
-  return TLX_ID3_OK;
+  return SetField(ctx, TLX_ID3_V1_YEAR, NULL, year, "tlx_id3_v1_set_year",
+                  "tlx_id3_v1_set_year() exit");
 }
 
 int32_t tlx_id3_v1_set_genre(tlx_id3_context* ctx, uint8_t genre) {
-  static const char kName[] = "tlx_id3_v1_set_genre";
   tlx_trace("tlx_id3_v1_set_genre() enter");
-  int32_t rc = CheckSetter(ctx, ctx, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  rc = WriteField(ctx, &genre, 1, 1, kGenreAt, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  tlx_trace("tlx_id3_v1_set_genre() exit");
-  return TLX_ID3_OK;
+  return SetField(ctx, TLX_ID3_V1_GENRE, NULL, genre, "tlx_id3_v1_set_genre",
+                  "tlx_id3_v1_set_genre() exit");
 }
 
 int32_t tlx_id3_v1_set_tracknumber(tlx_id3_context* ctx, uint8_t track) {
-  static const char kName[] = "tlx_id3_v1_set_tracknumber";
   tlx_trace("tlx_id3_v1_set_tracknumber() enter");
-  int32_t rc = CheckSetter(ctx, ctx, kName);
+  return SetField(ctx, TLX_ID3_V1_TRACK, NULL, track, "tlx_id3_v1_set_tracknumber",
+                  "tlx_id3_v1_set_tracknumber() exit");
+}
+
+int32_t tlx_id3_v1_stage(tlx_id3_context* ctx, int32_t field, const char* text,
+                         int32_t number) {
+  static const char kName[] = "tlx_id3_v1_stage";
+  tlx_trace("tlx_id3_v1_stage() enter");
+  int32_t rc = tlx_id3_check_state(ctx, TLX_ID3_STATE_EDITING, kName);
   if (rc != TLX_ID3_OK) return rc;
-  const uint8_t pair[2] = {0, track};
-  rc = WriteField(ctx, pair, 2, 2, kTrackAt, kName);
-  if (rc != TLX_ID3_OK) return rc;
-  tlx_trace("tlx_id3_v1_set_tracknumber() exit");
+  FieldWrite* write = static_cast<FieldWrite*>(tlx_sqa_malloc(sizeof(FieldWrite)));
+  if (write == NULL) return Fail("in %s() tlx_sqa_malloc() failed.", kName, TLX_ID3_E_NOMEM);
+  if (MakeFieldWrite(field, text, number, write) != TLX_ID3_OK) {
+    tlx_sqa_free(write);
+    return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
+  }
+  tlx_list* list = tlx_list_append(ctx->work->v1_stages, write);
+  if (tlx_list_last(list) == NULL || tlx_list_last(list)->data != write) {
+    tlx_sqa_free(write);
+    return Fail("in %s() tlx_sqa_malloc() failed.", kName, TLX_ID3_E_NOMEM);
+  }
+  ctx->work->v1_stages = list;
+  tlx_trace("tlx_id3_v1_stage() exit");
+  return TLX_ID3_OK;
+}
+
+void tlx_id3_v1_free_stages(tlx_id3_work* work) {
+  for (tlx_list* node = work->v1_stages; node != NULL; node = node->next) {
+    tlx_sqa_free(node->data);
+  }
+  tlx_list_free(work->v1_stages);
+  work->v1_stages = NULL;
+}
+
+int32_t tlx_id3_v1_apply_stages(tlx_id3_context* ctx, int handle) {
+  static const char kName[] = "tlx_id3_v1_apply_stages";
+  if (ctx == NULL || ctx->work == NULL || ctx->work->v1_stages == NULL) return TLX_ID3_OK;
+  int32_t end = tlx_lseek(handle, 0, 2);
+  if (end < 0) return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
+  uint8_t trailer[kTrailerSize];
+  bool present = false;
+  if (end >= kTrailerSize) {
+    if (tlx_lseek(handle, end - kTrailerSize, 0) != end - kTrailerSize) {
+      return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
+    }
+    if (tlx_read(handle, trailer, kTrailerSize) != kTrailerSize) {
+      return Fail("in %s() tlx_read() failed.", kName, TLX_ID3_E_READ);
+    }
+    present = memcmp(trailer, "TAG", 3) == 0;
+  }
+  const int32_t at = present ? end - kTrailerSize : end;
+  for (tlx_list* node = ctx->work->v1_stages; node != NULL; node = node->next) {
+    uint32_t from = 0, to = 0;
+    ApplyFieldWrite(*static_cast<const FieldWrite*>(node->data), trailer, &present, &from, &to);
+  }
+  if (tlx_lseek(handle, at, 0) != at) {
+    return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
+  }
+  if (tlx_write(handle, trailer, kTrailerSize) != kTrailerSize) {
+    return Fail("in %s() tlx_write() failed.", kName, TLX_ID3_E_WRITE);
+  }
   return TLX_ID3_OK;
 }

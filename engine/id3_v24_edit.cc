@@ -119,8 +119,11 @@ int32_t tlx_id3_v24_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_heade
     }
     if (raw[0] == 0) break;  // padding
     const uint32_t stored = plain ? tlx_id3_be32_decode(raw + 4) : tlx_id3_syncsafe_decode(raw + 4);
-    if (stored > kMaxFrameSize) {
-      // No tag holds such a frame; it ends the list like the end of the tag.
+    if (stored > kMaxFrameSize ||
+        offset + kFrameHeaderSize + stored > static_cast<uint32_t>(header->size) + 10ull) {
+      // A frame that runs past the end of the tag ends the list like the end
+      // of the tag; an edit must not go on without it.
+      ctx->work->frames_damaged = 1;
       offset = end;
       break;
     }

@@ -189,12 +189,15 @@ int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
 int32_t HeaderAndWalk(tlx_id3_context* ctx, const char* name, bool default_header,
                       const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
   tlx_id3_v2_header header;
-  int32_t rc = ReadHeaderRecord(ctx, &header, name);
-  if (rc != TLX_ID3_OK) {
-    if (!default_header) return rc;
-    memset(&header, 0, sizeof header);
-    header.version = TLX_ID3_V23;
+  int32_t rc;
+  if (default_header) {
+    // Only a missing tag reads as an empty one; a failed read stays one.
+    int32_t present = 0;
+    rc = tlx_id3_v2_get_header_for_edit(ctx, &header, &present);
+  } else {
+    rc = ReadHeaderRecord(ctx, &header, name);
   }
+  if (rc != TLX_ID3_OK) return rc;
   rc = tlx_id3_v2_walk(ctx, &header, query, result);
   if (rc != TLX_ID3_OK || !result->found) return rc;
   return tlx_id3_report_decoded_size(ctx, &header, &result->frame);
@@ -466,9 +469,12 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
   uint64_t end = 0;
   rc = WalkEnd(ctx, header, &end);
   if (rc != TLX_ID3_OK) return rc;
+  ctx->work->frames_damaged = 0;
   if (header->version == TLX_ID3_V24) return tlx_id3_v24_read_frame_list(ctx, header, first, end);
 
   const uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
+  const uint64_t tag_end = static_cast<uint64_t>(static_cast<uint32_t>(header->size)) +
+                           TLX_ID3_HEADER_SIZE;
   // Appending at the tail keeps building a long list linear.
   tlx_list* tail = tlx_list_last(ctx->work->frame_list);
   Cursor cursor;
@@ -477,6 +483,9 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
     int32_t pos = 0;
     rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) return Fail("in %s() tlx_lseek() failed.", kName, rc);
+    // Stuffing can carry the last frame of an unsynchronised tag past the
+    // tag's end even when its content offset stays inside.
+    if (static_cast<uint64_t>(pos) > tag_end) ctx->work->frames_damaged = 1;
     if (static_cast<uint64_t>(pos) >= end) break;
     if (end - static_cast<uint64_t>(pos) < header_size) break;
     tlx_id3_frame_entry* entry =
@@ -497,10 +506,12 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
                            ? tlx_id3_be24_decode(entry->raw_header + 3)
                            : tlx_id3_be32_decode(entry->raw_header + 4);
     uint64_t length = static_cast<uint64_t>(header_size) + entry->data_size;
-    if (length > UINT32_MAX) {
-      // A frame claiming 4 GB cannot be copied; it ends the list like the end
-      // of the tag would.
+    if (offset + length > tag_end || length > UINT32_MAX) {
+      // A frame that runs past the end of the tag ends the list like the end
+      // of the tag would; an edit must not go on without it (it would be
+      // dropped), so the list is marked damaged.
       tlx_sqa_free(entry);
+      ctx->work->frames_damaged = 1;
       offset = end;
       break;
     }
@@ -544,11 +555,11 @@ int32_t tlx_id3_v2_get_header2(tlx_id3_context* ctx, tlx_id3_v2_header* header) 
   if (StateForbidsReading(ctx)) {
     return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
   }
-  if (ReadHeaderRecord(ctx, header, kName) != TLX_ID3_OK) {
-    // No usable tag reads as an empty ID3v2.3 tag.
-    memset(header, 0, sizeof *header);
-    header->version = TLX_ID3_V23;
-  }
+  // No usable tag reads as an empty ID3v2.3 tag; a file that cannot be read
+  // is not one without a tag.
+  int32_t present = 0;
+  int32_t rc = tlx_id3_v2_get_header_for_edit(ctx, header, &present);
+  if (rc != TLX_ID3_OK) return Fail("in %s() ID3v2 header cannot be read.", kName, rc);
   tlx_trace("tlx_id3_v2_get_header2() exit");
   return TLX_ID3_OK;
 }

@@ -42,6 +42,7 @@ void tlx_id3_v2_reset_work(tlx_id3_context* ctx) {
   if (ctx == NULL) return;
   if (ctx->work != NULL) {
     tlx_id3_free_frame_list(ctx);
+    tlx_id3_v1_free_stages(ctx->work);
     tlx_sqa_free(ctx->work->ext_header);
     // The read cache describes the file and the options are the caller's;
     // neither belongs to the transaction.

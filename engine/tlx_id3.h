@@ -175,10 +175,13 @@ typedef struct tlx_id3_frame_entry {
  * tlx_id3_destroy_context: shared with readers in read mode, exclusive in
  * write and create mode. @p header is used only when creating: its size is
  * the padding of the new, empty ID3v2.3 tag.
+ * An edit of the file that a crash interrupted is completed first (see
+ * tlx_id3_complete_interrupted).
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (no such regular file);
  *   TLX_ID3_E_OPEN (access denied, sharing conflict, or the file to create
- *   exists); TLX_ID3_E_NOMEM; TLX_ID3_E_WRITE or TLX_ID3_E_SEEK while
- *   creating; TLX_ID3_E_PARAM. A failure leaves nothing allocated or open. */
+ *   exists); TLX_ID3_E_SYSTEM (an interrupted edit cannot be completed now);
+ *   TLX_ID3_E_NOMEM; TLX_ID3_E_WRITE or TLX_ID3_E_SEEK while creating;
+ *   TLX_ID3_E_PARAM. A failure leaves nothing allocated or open. */
 TLX_API int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
                                        const tlx_id3_v2_header* header,
                                        tlx_id3_context* ctx);
@@ -207,7 +210,7 @@ TLX_API int32_t tlx_id3_get_options(tlx_id3_context* ctx, uint32_t* options);
  * completed, else 0.
  * @return TLX_ID3_OK (also when nothing was interrupted); TLX_ID3_E_SYSTEM
  *   when the copy cannot be completed now (the record stays, so that the
- *   next attempt tries again); TLX_ID3_E_PARAM. */
+ *   next attempt tries again); TLX_ID3_E_NOMEM; TLX_ID3_E_PARAM. */
 TLX_API int32_t tlx_id3_complete_interrupted(const wchar_t* path, int32_t* completed);
 /** The context's mode. @return TLX_ID3_OK. */
 TLX_API int32_t tlx_id3_get_mode(tlx_id3_context* ctx, int32_t* mode);
@@ -237,9 +240,12 @@ TLX_API int32_t tlx_id3_flush_content(tlx_id3_context* ctx);
  *   for a version other than 2.2 and 2.3, and 2.4 with TLX_ID3_OPTION_V24
  *   (version and size are still filled); TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_header(tlx_id3_context* ctx, tlx_id3_v2_header* header);
-/** As tlx_id3_v2_get_header, but a missing, unsupported or unreadable tag
- * reads as an empty ID3v2.3 tag (version TLX_ID3_V23, size 0) with
- * TLX_ID3_OK. */
+/** As tlx_id3_v2_get_header, but a missing or unsupported tag (also a file
+ * shorter than a tag header) reads as an empty ID3v2.3 tag (version
+ * TLX_ID3_V23, size 0) with TLX_ID3_OK.
+ * @return TLX_ID3_OK; TLX_ID3_E_READ or TLX_ID3_E_SEEK when the file cannot
+ *   be read (never taken for a missing tag); TLX_ID3_E_PARAM;
+ *   TLX_ID3_E_STATE. */
 TLX_API int32_t tlx_id3_v2_get_header2(tlx_id3_context* ctx, tlx_id3_v2_header* header);
 /** Reads the extended header into @p ext (ID3v2.4: only the CRC applies).
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (none, or no tag); the codes of
@@ -256,7 +262,8 @@ TLX_API int32_t tlx_id3_v2_get_padding_size(tlx_id3_context* ctx, uint32_t* size
  *   TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_frame_total_num(tlx_id3_context* ctx, uint32_t* count);
 /** Number of frames with identifier @p id; 0 for a file without a tag.
- * @return TLX_ID3_OK; TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
+ * @return TLX_ID3_OK; TLX_ID3_E_READ; TLX_ID3_E_SEEK (a file that cannot be
+ *   read never counts as one without a tag). */
 TLX_API int32_t tlx_id3_v2_get_frame_num(tlx_id3_context* ctx, uint32_t id, uint32_t* count);
 /** The header of the @p index-th frame of the tag. An index that reaches
  * the padding gives an all-zero record (id 0) and TLX_ID3_OK.
@@ -329,10 +336,14 @@ TLX_API int32_t tlx_id3_v2_get_frame_data_fin(tlx_id3_context* ctx);
 
 /* ---- ID3v1 trailer ------------------------------------------------------ */
 /* Getters need a trailer ("TAG" in the last 128 bytes): TLX_ID3_E_NOT_FOUND
- * without one, TLX_ID3_E_SEEK for a file shorter than 128 bytes,
- * TLX_ID3_E_READ. Setters need the idle state and write their field into
+ * without one (also for a file shorter than 128 bytes); TLX_ID3_E_SEEK or
+ * TLX_ID3_E_READ when the file cannot be read, which never passes for a
+ * missing trailer. Setters need the idle state and write their field into
  * the file at once, appending a new trailer when there is none;
- * TLX_ID3_E_WRITE (also on a read-only context) or TLX_ID3_E_SEEK. */
+ * TLX_ID3_E_WRITE (also on a read-only context), TLX_ID3_E_SEEK or
+ * TLX_ID3_E_READ. Text is single-byte text ending in its zero byte, or
+ * UTF-16 beginning with a byte-order mark and ending in two zero bytes; it is
+ * read no further than those. */
 /** Text getters: buffer holds *size + 1 bytes; *size becomes the text length
  * (at most 30, trailing white space removed). @return TLX_ID3_OK; the codes
  * of reading the trailer. */
@@ -401,8 +412,11 @@ TLX_API int32_t tlx_id3_v1_stage(tlx_id3_context* ctx, int32_t field, const char
  * stand on their own (sync-safe sizes; stuffing that only the tag's
  * unsynchronisation flag covered is removed), and the extended header and
  * the footer are dropped.
- * @return TLX_ID3_OK; TLX_ID3_E_STATE unless idle; TLX_ID3_E_NOMEM;
- *   TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
+ * @return TLX_ID3_OK; TLX_ID3_E_CORRUPT (no transaction) for a tag that runs
+ *   past the end of the file or holds a frame that runs past the end of the
+ *   tag: rewriting it would lose the data behind the damage;
+ *   TLX_ID3_E_STATE unless idle; TLX_ID3_E_NOMEM; TLX_ID3_E_READ;
+ *   TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx);
 /** Removes the @p occurrence-th frame @p id from the transaction.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND; TLX_ID3_E_PARAM for a read-only
@@ -429,7 +443,11 @@ TLX_API int32_t tlx_id3_v2_update_frame(tlx_id3_context* ctx,
                                         const uint8_t* data, uint32_t occurrence);
 /** Commits the transaction: the whole file is rewritten through a temporary
  * file and put in place crash-safely, with 1009 to 1024 bytes of padding
- * that make the tag a multiple of 16 bytes. On success the state is idle.
+ * that make the tag a multiple of 16 bytes, and with the ID3v1 writes staged
+ * by tlx_id3_v1_stage. The temporary file is made beside the file (in the
+ * system's temporary folder when the file's folder takes no new file); the
+ * file keeps its links, owner, mode and extended attributes (see
+ * tlx_replace; TLX_ID3_OPTION_SPLIT_LINKS). On success the state is idle.
  * A failure before the file is replaced leaves it unchanged and the
  * transaction open; when the file cannot be reopened after the move
  * (TLX_ID3_E_OPEN) the context is only fit to be destroyed.
@@ -450,7 +468,8 @@ enum {
  * TLX_ID3_STATE_WRITING). The file must hold an ID3v2.2 or ID3v2.3 tag
  * (or ID3v2.4 with TLX_ID3_OPTION_V24);
  * needs the idle state.
- * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_header; TLX_ID3_E_NOT_FOUND
+ * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_header; TLX_ID3_E_CORRUPT
+ *   as tlx_id3_v2_edit_begin; TLX_ID3_E_NOT_FOUND
  *   or TLX_ID3_E_PARAM (read only) for the frame to replace; the codes of
  *   tlx_id3_v2_edit_end. */
 TLX_API int32_t tlx_id3_v2_edit_frame_init(tlx_id3_context* ctx,
@@ -489,8 +508,9 @@ TLX_API int32_t tlx_id3_v2_add_extended_header(tlx_id3_context* ctx,
                                                const tlx_id3_v2_extended_header* ext);
 /** Gives the stored tag exactly @p padding bytes of padding and changes
  * nothing else, through a crash-safe rewrite; needs the idle state.
- * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_padding_size and of the
- *   rewrite (see tlx_id3_v2_edit_end). */
+ * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_padding_size, of
+ *   tlx_id3_v2_edit_begin (TLX_ID3_E_CORRUPT) and of the rewrite (see
+ *   tlx_id3_v2_edit_end). */
 TLX_API int32_t tlx_id3_v2_adjust_padding_size(tlx_id3_context* ctx, uint32_t padding);
 
 /* ---- Backup and recovery ------------------------------------------------ */

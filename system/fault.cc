@@ -3,6 +3,8 @@
 // would fail.
 #if defined(TLX_FAULT_INJECTION)
 
+#include <cstdlib>
+
 #include "tlx_internal.h"
 #include "tlx_system.h"
 
@@ -12,6 +14,7 @@ struct FaultState {
   uint32_t calls[TLX_FAULT_OP_COUNT] = {};
   int armed_op = -1;
   uint32_t armed_at = 0;
+  bool kill = false;
   int fired = 0;
 };
 
@@ -27,6 +30,7 @@ bool FaultHit(tlx_fault_op op) {
   if (g_fault.armed_op != op || n != g_fault.armed_at) return false;
   g_fault.armed_op = -1;
   g_fault.fired = 1;
+  if (g_fault.kill) std::_Exit(137);  // no handler, no flush: as a crash
   NoteFailure(TLX_FAILURE_IO);
   return true;
 }
@@ -45,6 +49,12 @@ void tlx_fault_arm(tlx_fault_op op, uint32_t nth) {
   }
   g_fault.armed_op = op;
   g_fault.armed_at = g_fault.calls[op] + nth;
+  g_fault.kill = false;
+}
+
+void tlx_fault_arm_kill(tlx_fault_op op, uint32_t nth) {
+  tlx_fault_arm(op, nth);
+  g_fault.kill = g_fault.armed_op != -1;
 }
 
 uint32_t tlx_fault_calls(tlx_fault_op op) {

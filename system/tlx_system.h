@@ -33,7 +33,9 @@ TLX_API wchar_t* tlx_sqa_wcsndup(const wchar_t* text, size_t length);
 TLX_API void tlx_sqa_free(void* block);
 
 /* ---- Files -------------------------------------------------------------- */
-/** The handle value of no open file. */
+/** The handle value of no open file. On POSIX every other non-negative value
+ * is a descriptor, 0 included (a daemon may run with standard input closed);
+ * on Windows 0 is no file either. */
 #define TLX_INVALID_HANDLE (-1)
 
 /** tlx_open: read only. */
@@ -46,7 +48,8 @@ TLX_API void tlx_sqa_free(void* block);
 #define TLX_O_CREAT 0x040
 /** tlx_open with TLX_O_CREAT: fail when the file exists. */
 #define TLX_O_EXCL 0x080
-/** tlx_open: empty the file. */
+/** tlx_open: empty the file. Emptying counts as writing: it takes the
+ * writer's exclusive hold even without TLX_O_WRONLY or TLX_O_RDWR. */
 #define TLX_O_TRUNC 0x200
 
 /* Failures of tlx_open. */
@@ -140,8 +143,8 @@ enum {
  * tlx_copy set it on every failure (a short read at the end of the file is
  * none); the functions that allocate memory report its exhaustion as
  * TLX_FAILURE_NOMEM with their ordinary failure value (no exception leaves
- * this layer); tlx_open and tlx_stat_mode start by setting
- * TLX_FAILURE_NONE. */
+ * this layer); tlx_open, tlx_stat_mode and tlx_complete_replace start by
+ * setting TLX_FAILURE_NONE. */
 TLX_API int32_t tlx_last_failure(void);
 /** Flushes the file's data to disk. @return 0, or -1 on failure. */
 TLX_API int32_t tlx_fsync(int handle);
@@ -160,6 +163,50 @@ TLX_API int32_t tlx_unlink(const wchar_t* path);
  * the whole new file) and removes source. 0 when target holds source's bytes,
  * even if removing source failed; -1 otherwise (target untouched). */
 TLX_API int32_t tlx_rename(const wchar_t* source, const wchar_t* target);
+/** Creates a new, empty, hidden file to hold the new content of the file
+ * @p target names (a symbolic link is followed): in that file's folder, so
+ * that tlx_replace can put it in place with one rename on one file system;
+ * in the system's temporary folder when that folder takes no new file.
+ * Opens it for reading and writing into @p *handle (the caller closes it with
+ * tlx_close) and writes its path into @p out (TLX_MAX_PATH characters). The
+ * caller holds target for writing: a file that a crashed edit of target left
+ * there is taken over (POSIX).
+ * @return 0; -1 (nothing created). */
+TLX_API int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle);
+
+/** tlx_replace: a file with several names (hard links) is not copied over in
+ * place; the name given gets the new content as a file of its own and the
+ * other names keep the old one. */
+#define TLX_REPLACE_SPLIT_LINKS 0x1
+
+/** Puts the complete content of @p source (made by tlx_create_replacement,
+ * closed) in the place of the file @p target names, keeping what that file
+ * is: a symbolic link stays and the file it points to changes; owner and
+ * group (where the process may set them), permission bits and extended
+ * attributes stay. The new content is renamed over the file when that keeps
+ * all of these; otherwise (several hard links without
+ * TLX_REPLACE_SPLIT_LINKS, a folder that cannot be written, an owner or
+ * attribute that cannot be carried over) it is copied over the file in place
+ * under a record that tlx_complete_replace uses to finish a copy a crash
+ * interrupted. Either way @p target always reads as the whole old or the
+ * whole new content, and source is removed on success.
+ *
+ * @p target_handle (may be null) points at the caller's handle holding
+ * target for writing, or at TLX_INVALID_HANDLE: the in-place copy writes
+ * through it, keeping the hold; when the file is replaced by a new one (or on
+ * platforms that cannot replace an open file) the handle is closed and set
+ * to TLX_INVALID_HANDLE, and the caller opens the file again.
+ * @return 0 renamed; 1 copied in place; -1 target untouched (source left for
+ *   the caller to remove); -2 an in-place copy failed halfway: source and the
+ *   record stay, and tlx_complete_replace completes it. */
+TLX_API int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_handle,
+                            uint32_t flags);
+/** Completes an in-place copy of tlx_replace into the file @p target names
+ * that a crash interrupted. Costs a stat or two when there is none.
+ * @return 1 completed; 0 nothing to complete (also while the process that
+ *   copies still holds the file); -1 it cannot be completed now (the record
+ *   stays for the next attempt). */
+TLX_API int32_t tlx_complete_replace(const wchar_t* target);
 /** Size of a file in bytes; -1 on failure, for a directory, or beyond
  * 2 GiB. */
 TLX_API int32_t tlx_getfilesize(const wchar_t* path);
@@ -276,7 +323,10 @@ typedef enum tlx_fault_op {
  *
  * The seam points are tlx_open, tlx_read, tlx_write, tlx_lseek, tlx_close,
  * tlx_set_end_of_file, tlx_rename, tlx_unlink and tlx_fsync (a call with
- * invalid arguments is refused before it is counted); tlx_copy counts as one
+ * invalid arguments is refused before it is counted); tlx_create_replacement
+ * counts as an open and tlx_replace as a rename, and inside tlx_replace and
+ * tlx_complete_replace each write of an in-place copy (and of its record),
+ * its truncation and its syncs count as such; tlx_copy counts as one
  * read and one write, and an injected failure of either copies nothing. An injected failure
  * returns -1 and leaves the file as it was: nothing is opened, created,
  * read, written, moved or removed. The exception is tlx_close, which fails
@@ -285,6 +335,9 @@ typedef enum tlx_fault_op {
  * folders, temporary names) are not seam points. */
 TLX_API void tlx_fault_reset(void);
 TLX_API void tlx_fault_arm(tlx_fault_op op, uint32_t nth);
+/* As tlx_fault_arm, but the nth call ends the process at once, as a crash
+ * or a kill would (exit status 137), leaving the files as they are. */
+TLX_API void tlx_fault_arm_kill(tlx_fault_op op, uint32_t nth);
 TLX_API uint32_t tlx_fault_calls(tlx_fault_op op);
 TLX_API int tlx_fault_fired(void);
 #endif

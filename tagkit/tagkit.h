@@ -75,6 +75,10 @@ constexpr std::int32_t PROPID_OBJECT_QZVLX = 0x1707;  // GetGeob, PutGeob
 #define E_TAG_NO_VALUE TAGKIT_HRESULT(0x80040A04u)
 /// The identifier is not valid for this call or this tag version.
 #define E_TAG_UNSUPPORTED TAGKIT_HRESULT(0x80040A05u)
+/// The file's ID3v2 tag is damaged (it runs past the end of the file, or a
+/// frame runs past the end of the tag): it is read as far as it goes, but
+/// not rewritten, since that would lose what lies behind the damage.
+#define E_TAG_DAMAGED TAGKIT_HRESULT(0x80040A06u)
 
 /// Release dates are OLE dates: days since 30 December 1899, the fraction
 /// being the time of day. This value means "no date".
@@ -125,10 +129,12 @@ struct tlx_id3_context;  // the engine's record; applications never see it
 /// crash-safe rewrite of the file. Result codes common to every get and put:
 /// E_UNEXPECTED when the object is not open, E_TAG_UNSUPPORTED for an
 /// identifier the call does not take. Puts also fail with E_FAIL on an object
-/// opened read only, and on a file whose ID3v2 tag is of a version the open
+/// opened read only; on a file whose ID3v2 tag is of a version the open
 /// mode does not write (ID3v2.4 without TAGKIT_OPEN_V24) with
-/// E_TAG_UNSUPPORTED (PutBinary: E_FAIL). TAGKIT_OPEN_V24 says how ID3v2.4
-/// tags are read and written.
+/// E_TAG_UNSUPPORTED; and on a file whose ID3v2 tag is damaged (it runs past
+/// the end of the file, or a frame runs past the end of the tag) with
+/// E_TAG_DAMAGED. PutBinary answers E_FAIL for both. TAGKIT_OPEN_V24 says how
+/// ID3v2.4 tags are read and written.
 ///
 /// Values are exchanged in vectors of boost::shared_ptr: after a get the
 /// caller shares the object's cached value objects; after a put the object

@@ -175,7 +175,11 @@ HRESULT CTagkit::GetV2version(std::int32_t& version) {
   tlx_id3_v2_header header;
   std::memset(&header, 0, sizeof(header));
   header.version = TLX_ID3_VERSION_OTHER;
-  if (tlx_id3_v2_get_header2(Context(), &header) != TLX_ID3_OK) return E_FAIL;
+  if (tlx_id3_v2_get_header2(Context(), &header) != TLX_ID3_OK) {
+    // A header that cannot be read is no missing tag: say why.
+    const HRESULT failure = LoadFailure(Context());
+    return FAILED(failure) ? failure : E_FAIL;
+  }
   version = header.version;
   return S_OK;
 }

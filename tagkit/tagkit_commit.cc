@@ -1,6 +1,6 @@
 // Writing text and URL properties into the editing transaction, and the
 // commit that Close runs: the new ID3v2 tag through the engine's rewrite,
-// then the ID3v1 trailer.
+// with the ID3v1 trailer's fields staged into the same new file.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -77,10 +77,11 @@ HRESULT CTagkit::V2EditBegin() {
   // The transaction copies every stored frame: one read of the tag serves it.
   tlx_id3_read_session_begin(Context());
   const bool unsupported = tlx_id3_v2_get_header(Context(), &header) == TLX_ID3_E_UNSUPPORTED;
-  const bool begun = !unsupported && tlx_id3_v2_edit_begin(Context()) == TLX_ID3_OK;
+  const std::int32_t begun = unsupported ? TLX_ID3_E_UNSUPPORTED : tlx_id3_v2_edit_begin(Context());
   tlx_id3_read_session_end(Context());
   if (unsupported) return E_TAG_UNSUPPORTED;
-  if (!begun) return E_FAIL;
+  if (begun == TLX_ID3_E_CORRUPT) return E_TAG_DAMAGED;
+  if (begun != TLX_ID3_OK) return E_FAIL;
   m_isEditing = true;
   return S_OK;
 }
@@ -251,47 +252,47 @@ HRESULT CTagkit::Update() {
   }
   // What a put or this commit could not read may be missing from the new tag.
   if (tlx_id3_take_content_failure(Context()) != TLX_ID3_OK) return E_FAIL;
-  if (tlx_id3_v2_edit_end(Context()) != TLX_ID3_OK) return E_FAIL;
+  // The trailer's fields are written into the new file before it replaces
+  // the old one: both tags change in the same replacement, or neither.
   hr = UpdateV1();
   if (FAILED(hr)) return hr;
+  if (tlx_id3_v2_edit_end(Context()) != TLX_ID3_OK) return E_FAIL;
+  m_v1TitlePending = m_v1AlbumPending = m_v1GenrePending = m_v1ArtistPending = false;
+  m_v1TrackPending = m_v1YearPending = false;
+  m_v1Title.clear();
+  m_v1Album.clear();
+  m_v1Artist.clear();
+  m_v1Genre = kNoGenre;
+  m_v1Track = 0;
+  m_v1Year = 0;
   m_isEditing = false;
   return S_OK;
 }
 
+// Stages the pending ID3v1 fields in the transaction, in a fixed order. The
+// values stay pending until the commit succeeds; staging them again after a
+// failed commit writes the same bytes.
 HRESULT CTagkit::UpdateV1() {
-  if (m_v1TitlePending) {
-    if (tlx_id3_v1_set_title(Context(), V1Field(m_v1Title).c_str()) != TLX_ID3_OK) return E_FAIL;
-    m_v1TitlePending = false;
-    m_v1Title.clear();
-  }
-  if (m_v1AlbumPending) {
-    if (tlx_id3_v1_set_album(Context(), V1Field(m_v1Album).c_str()) != TLX_ID3_OK) return E_FAIL;
-    m_v1AlbumPending = false;
-    m_v1Album.clear();
-  }
-  if (m_v1GenrePending) {
-    if (tlx_id3_v1_set_genre(Context(), m_v1Genre) != TLX_ID3_OK) return E_FAIL;
-    m_v1GenrePending = false;
-    m_v1Genre = kNoGenre;
-  }
-  if (m_v1ArtistPending) {
-    if (tlx_id3_v1_set_artist(Context(), V1Field(m_v1Artist).c_str()) != TLX_ID3_OK) {
-      return E_FAIL;
-    }
-    m_v1ArtistPending = false;
-    m_v1Artist.clear();
-  }
-  if (m_v1TrackPending) {
-    if (tlx_id3_v1_set_tracknumber(Context(), m_v1Track) != TLX_ID3_OK) return E_FAIL;
-    m_v1TrackPending = false;
-    m_v1Track = 0;
-  }
-  if (m_v1YearPending) {
-    if (tlx_id3_v1_set_year(Context(), static_cast<std::int32_t>(m_v1Year)) != TLX_ID3_OK) {
-      return E_FAIL;
-    }
-    m_v1YearPending = false;
-    m_v1Year = 0;
+  struct Stage {
+    bool pending;
+    std::int32_t field;
+    const std::string* text;
+    std::int32_t number;
+  };
+  const std::string title = V1Field(m_v1Title), album = V1Field(m_v1Album),
+                    artist = V1Field(m_v1Artist);
+  const Stage stages[] = {
+      {m_v1TitlePending, TLX_ID3_V1_TITLE, &title, 0},
+      {m_v1AlbumPending, TLX_ID3_V1_ALBUM, &album, 0},
+      {m_v1GenrePending, TLX_ID3_V1_GENRE, nullptr, m_v1Genre},
+      {m_v1ArtistPending, TLX_ID3_V1_ARTIST, &artist, 0},
+      {m_v1TrackPending, TLX_ID3_V1_TRACK, nullptr, m_v1Track},
+      {m_v1YearPending, TLX_ID3_V1_YEAR, nullptr, static_cast<std::int32_t>(m_v1Year)},
+  };
+  for (const Stage& stage : stages) {
+    if (!stage.pending) continue;
+    const char* text = stage.text != nullptr ? stage.text->c_str() : nullptr;
+    if (tlx_id3_v1_stage(Context(), stage.field, text, stage.number) != TLX_ID3_OK) return E_FAIL;
   }
   return S_OK;
 }

@@ -93,6 +93,8 @@ TEST_F(FileTest, SharingBetweenTwoOpensOfOneFile) {
       {TLX_O_RDWR, TLX_O_RDONLY, TLX_EACCES}, {TLX_O_RDWR, TLX_O_RDWR, TLX_EACCES},
       {TLX_O_RDONLY, TLX_O_WRONLY | TLX_O_CREAT, TLX_EACCES},
       {TLX_O_RDWR, TLX_O_RDWR | TLX_O_CREAT | TLX_O_TRUNC, TLX_EACCES},
+      {TLX_O_RDONLY, TLX_O_TRUNC, TLX_EACCES},
+      {TLX_O_RDWR, TLX_O_CREAT | TLX_O_TRUNC, TLX_EACCES},
   };
   const std::wstring path = Make("shared", Text("content"));
   for (const auto& c : cases) {
@@ -178,9 +180,37 @@ TEST_F(FileTest, ReadWriteSeekTruncate) {
   EXPECT_EQ(7, tlx_lseek(h.fd, 7, 0));
   EXPECT_EQ(0, tlx_set_end_of_file(h.fd));
   EXPECT_EQ(Text("0123AB6"), ReadFile(dir.File("rw")));
-  EXPECT_EQ(-1, tlx_read(0, buffer, 1));  // handle 0 is nobody's file
   EXPECT_EQ(-1, tlx_write(TLX_INVALID_HANDLE, buffer, 1));
 }
+
+#if !defined(_WIN32)
+// A daemon runs with standard input closed: its first file gets descriptor 0.
+TEST_F(FileTest, DescriptorZeroIsAFile) {
+  const int saved = dup(0);
+  ASSERT_GE(saved, 0);
+  close(0);
+  Handle h;
+  const int32_t rc = tlx_open(Make("zero", Text("abc")).c_str(), TLX_O_RDWR, &h.fd);
+  char buffer[4] = {};
+  const int fd = h.fd;
+  const int32_t got = tlx_read(h.fd, buffer, 3);
+  const int32_t at = tlx_lseek(h.fd, 0, 0);
+  const int32_t wrote = tlx_write(h.fd, "x", 1);
+  const int32_t synced = tlx_fsync(h.fd);
+  const int32_t closed = tlx_close(&h.fd);
+  dup2(saved, 0);
+  close(saved);
+  ASSERT_EQ(0, rc);
+  EXPECT_EQ(0, fd);
+  EXPECT_EQ(3, got);
+  EXPECT_STREQ("abc", buffer);
+  EXPECT_EQ(0, at);
+  EXPECT_EQ(1, wrote);
+  EXPECT_EQ(0, synced);
+  EXPECT_EQ(0, closed);
+  EXPECT_EQ(Text("xbc"), ReadFile(dir.File("zero")));
+}
+#endif
 
 // tlx_copy moves bytes from position to position, stops at the end of the
 // source, and tells a failed read (-1) from a failed write (-2).

@@ -195,6 +195,37 @@ TEST_F(Id3Edit, StreamedFramePlacements) {
   }
 }
 
+// A tag that overruns the file, or a frame that overruns the tag, is read as
+// far as it goes, but every edit is refused: the rewrite would drop the
+// audio data, or the frames, behind the damage.
+TEST_F(Id3Edit, DamagedTagsAreReadButNeverRewritten) {
+  const Bytes overrun = Concat({Text("TPE1"), Be32(500), {0, 0}, Bytes(20, 'x')});
+  const Bytes endless = Concat({Text("TPE1"), Be32(0xFFFFFFFF), {0, 0}, Bytes(20, 'x')});
+  const Bytes cases[] = {
+      Concat({Text("ID3"), {3, 0, 0}, SyncSafe(5000), kTit2, Bytes(40, 0), Audio(300)}),
+      Concat({Id3v2Tag(3, 0, Concat({kTit2, overrun})), Audio(1000)}),
+      Concat({Id3v2Tag(3, 0, Concat({kTit2, endless})), Audio(1000)}),
+      Concat({Id3v2Tag(4, 0, Concat({Frame24("TIT2", Text("\3t")), Text("TPE1"), SyncSafe(500), {0, 0},
+                                     Bytes(20, 'x')})),
+              Audio(1000)}),
+  };
+  const tlx_id3_v2_frame_header record = FrameRecord("APIC", 10);
+  for (const Bytes& file : cases) {
+    SCOPED_TRACE(testing::Message() << "case of " << file.size() << " bytes");
+    Context ctx(Put(file));
+    ASSERT_EQ(0, tlx_id3_set_options(ctx.get(), TLX_ID3_OPTION_V24));
+    uint32_t titles = 0;
+    EXPECT_EQ(0, tlx_id3_v2_get_frame_num(ctx.get(), Id("TIT2"), &titles));
+    EXPECT_EQ(1u, titles);
+    EXPECT_EQ(TLX_ID3_E_CORRUPT, tlx_id3_v2_edit_begin(ctx.get()));
+    EXPECT_EQ(TLX_ID3_E_CORRUPT, tlx_id3_v2_edit_frame_init(ctx.get(), &record, TLX_ID3_PLACE_APPEND, 0));
+    EXPECT_EQ(TLX_ID3_E_CORRUPT, tlx_id3_v2_adjust_padding_size(ctx.get(), 100));
+    EXPECT_EQ(TLX_ID3_STATE_IDLE, ctx->state);
+    EXPECT_EQ(file, Contents());
+  }
+  EXPECT_TRUE(NoTempFiles());
+}
+
 TEST_F(Id3Edit, RefusedStreamingLeavesTheFileAlone) {
   const Bytes locked = Concat({Id3v2Tag(3, 0, Concat({kTit2, T("TPE1", "ro", 0x20)})), Audio(100)});
   const tlx_id3_v2_frame_header record = FrameRecord("TPE1", 10);

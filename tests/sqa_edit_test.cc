@@ -146,6 +146,25 @@ TEST_F(SqaEditTest, CallsOutOfOrderAndAFailedBackupAreRefused) {
   EXPECT_EQ(direct, ReadFile(file_));
 }
 
+// A tag that claims more than the file holds would take the codec header and
+// the audio with it: refused before the backup, nothing written.
+TEST_F(SqaEditTest, ATagPastTheEndOfTheFileIsRefused) {
+  Bytes damaged = Original();
+  damaged.resize(300);
+  Open(damaged);
+  EXPECT_EQ(TLX_ID3_E_CORRUPT, tlx_sqa_edit_begin(&ctx_));
+  EXPECT_EQ(TLX_ID3_E_STATE, tlx_sqa_edit_end(&ctx_));
+  tlx_sqa_codec_data_header header{};
+  header.version = 1;
+  header.encryption_id = 1;
+  header.codec = TLX_SQA_CODEC_1;
+  header.info.codec1.sampling_rate = 44100;
+  header.info.codec1.frame_size = 768;
+  EXPECT_EQ(TLX_ID3_E_CORRUPT, tlx_sqa_set_codec_data_header(&ctx_, &header));
+  EXPECT_FALSE(FileExists(backup_));
+  EXPECT_EQ(damaged, ReadFile(file_));
+}
+
 #if defined(TLX_FAULT_INJECTION)
 TEST_F(SqaEditTest, AFailedEndCanBeRepeatedAndAFailedRepaddingEndsTheEdit) {
   const Bytes original = Original(2000);

@@ -12,12 +12,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <filesystem>
 #endif
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <sstream>
 
@@ -196,8 +198,8 @@ class CliTest : public ::testing::Test {
       tagkit_test::UnsetEnv(variable);
     }
 #else
-    std::string command = "export TMPDIR=" + Quote(TempFolder()) + " && cd " +
-                          Quote(dir_.path()) + " && exec " + Quote(program_);
+    std::string command = "export TMPDIR=" + Quote(tmpdir_.empty() ? TempFolder() : tmpdir_) +
+                          " && cd " + Quote(dir_.path()) + " && exec " + runner_ + Quote(program_);
     for (const std::string& arg : args) command += " " + Quote(arg);
     const int status = system((command + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -227,6 +229,8 @@ class CliTest : public ::testing::Test {
 
   tagkit_test::TempDir dir_;
   const std::string program_ = ProgramPath();
+  std::string tmpdir_;  // the program's TMPDIR when set, else TempFolder()
+  std::string runner_;  // a command that runs the program (POSIX), with a space
 };
 
 Bytes Latin(const std::string& text) { return Concat({{0x00}, Text(text)}); }
@@ -433,7 +437,7 @@ TEST_F(CliTest, AFailedFileIsReportedAndLeftAsItWasWhileTheOthersGoOn) {
   EXPECT_EQ(Lines(text.err), Strings{"missing.mp3: " + not_found});
 }
 
-TEST_F(CliTest, SetFailsCleanlyWhenTheFileIsLockedOrNoCopyCanBeMade) {
+TEST_F(CliTest, SetFailsCleanlyWhenTheFileIsLocked) {
   const Bytes original = TaggedMp3();
   Write("a.mp3", original);
   // Another writer holds the file.
@@ -453,15 +457,23 @@ TEST_F(CliTest, SetFailsCleanlyWhenTheFileIsLockedOrNoCopyCanBeMade) {
             Strings{"a.mp3: E_TAG_CANNOT_OPEN: cannot open the file: the file cannot be opened "
                     "(permission denied, or in use by another program)"});
   EXPECT_EQ(Read("a.mp3"), original);
-  // The working copy lives in the temporary folder; without one the file
-  // stays as it was.
+  // A tag that runs past the end of the file is not rewritten.
+  const Bytes damaged = Concat({Text("ID3"), {3, 0, 0, 0, 0, 0x7F, 0x7F}, Frame23("TIT2", Latin("Cut"))});
+  Write("cut.mp3", damaged);
+  const Outcome refused = Tagkit({"set", "--title", "X", "cut.mp3"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(Lines(refused.err),
+            Strings{"cut.mp3: E_TAG_DAMAGED: cannot set the title: the tag is damaged (it runs past "
+                    "its end or the file's); it is not rewritten, so that nothing behind it is lost"});
+  EXPECT_EQ(Read("cut.mp3"), damaged);
+  std::remove(dir_.File("cut.mp3").c_str());
+  // The new file is made beside the old one: the temporary folder is not
+  // needed, and nothing is left behind in the file's folder either.
   ASSERT_EQ(rmdir(TempFolder().c_str()), 0);
-  const Outcome no_copy = Tagkit({"set", "--title", "X", "a.mp3"});
-  EXPECT_EQ(no_copy.status, 1);
-  EXPECT_EQ(Lines(no_copy.err),
-            Strings{"a.mp3: E_FAIL: cannot make a working copy in the temporary directory: the "
-                    "tag could not be read or written"});
-  EXPECT_EQ(Read("a.mp3"), original);
+  const Outcome no_temp = Tagkit({"set", "--title", "X", "a.mp3"});
+  EXPECT_EQ(no_temp.status, 0) << no_temp.err;
+  EXPECT_TRUE(Has(ShowLine("a.mp3"), {R"("title":["X"])"}));
+  EXPECT_EQ(tagkit_test::ListDir(dir_.path()), (Strings{".err", ".out", "a.mp3"}));
 }
 
 TEST_F(CliTest, SetAndRemoveEveryProperty) {
@@ -541,13 +553,10 @@ TEST_F(CliTest, SetAndRemoveEveryProperty) {
   EXPECT_FALSE(tagkit_test::FileExists(dir_.File("none.png")));
 }
 
-TEST_F(CliTest, SetKeepsTheAudioThePermissionsAndSymbolicLinks) {
+TEST_F(CliTest, SetKeepsTheAudioAndWhatTheFileIs) {
   const Bytes audio = Audio();
   Write("a.mp3", Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin("Old"))), audio}));
   Write("cover.jpg", Concat({{0xFF, 0xD8, 0xFF, 0xE0}, Text("jpeg-ish")}));
-#if !defined(_WIN32)  // permission bits
-  ASSERT_EQ(chmod(dir_.File("a.mp3").c_str(), 0640), 0);
-#endif
   // A given MIME type wins over the one the picture's first bytes tell.
   const Outcome set = Tagkit({"set", "--picture", "cover.jpg", "--picture-mime", "image/x", "a.mp3"});
   ASSERT_EQ(set.status, 0) << set.err;
@@ -556,18 +565,149 @@ TEST_F(CliTest, SetKeepsTheAudioThePermissionsAndSymbolicLinks) {
   ASSERT_GE(after.size(), audio.size() + 128);
   EXPECT_TRUE(std::equal(audio.begin(), audio.end(), after.end() - 128 - audio.size()));
 #if !defined(_WIN32)
-  struct stat st;
-  ASSERT_EQ(stat(dir_.File("a.mp3").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-
-  // Through a symbolic link the file it points to changes; the link stays.
-  ASSERT_EQ(symlink("a.mp3", dir_.File("link.mp3").c_str()), 0);
-  ASSERT_EQ(Tagkit({"set", "--title", "Linked", "link.mp3"}).status, 0);
-  ASSERT_EQ(lstat(dir_.File("link.mp3").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_TRUE(Has(ShowLine("a.mp3"), {R"("title":["Linked"])"}));
+  // Each row prepares a.mp3 (title "Old") and checks it after a set of the
+  // title "New" through `name`.
+  const std::string a = dir_.File("a.mp3"), b = dir_.File("b.mp3");
+  auto inode = [](const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st;
+  };
+  const Bytes old_file = Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin("Old"))), audio});
+  const struct {
+    const char* what;
+    std::function<bool()> prepare;
+    Strings options;
+    std::string name;
+    std::function<void(const struct stat&)> check;
+  } rows[] = {
+      {"permissions, owner and group",
+       [&] { return chmod(a.c_str(), 0640) == 0 && chown(a.c_str(), 4321, 8765) == 0; }, {}, "a.mp3",
+       [&](const struct stat& before) {
+         const struct stat now = inode(a);
+         EXPECT_EQ(now.st_mode, before.st_mode);
+         EXPECT_EQ(now.st_uid, 4321u);
+         EXPECT_EQ(now.st_gid, 8765u);
+       }},
+      {"extended attribute", [&] { return setxattr(a.c_str(), "user.tagged", "yes", 3, 0) == 0; }, {},
+       "a.mp3",
+       [&](const struct stat&) {
+         char value[8] = {};
+         EXPECT_EQ(getxattr(a.c_str(), "user.tagged", value, sizeof value), 3);
+         EXPECT_STREQ(value, "yes");
+       }},
+      {"symbolic link", [&] { return symlink("a.mp3", b.c_str()) == 0; }, {}, "b.mp3",
+       [&](const struct stat&) {
+         struct stat st;
+         ASSERT_EQ(lstat(b.c_str(), &st), 0);
+         EXPECT_TRUE(S_ISLNK(st.st_mode));
+       }},
+      {"hard links", [&] { return link(a.c_str(), b.c_str()) == 0; }, {}, "b.mp3",
+       [&](const struct stat& before) {
+         EXPECT_EQ(inode(a).st_ino, before.st_ino);
+         EXPECT_EQ(inode(b).st_ino, before.st_ino);
+       }},
+      {"split links", [&] { return link(a.c_str(), b.c_str()) == 0; }, {"--split-links"}, "a.mp3",
+       [&](const struct stat&) {
+         EXPECT_NE(inode(a).st_ino, inode(b).st_ino);
+         EXPECT_EQ(Read("b.mp3"), old_file);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::remove(b.c_str());
+    std::remove(a.c_str());
+    Write("a.mp3", old_file);
+    if (!row.prepare()) {
+      std::printf("skipped '%s': the test's file system does not support it\n", row.what);
+      continue;
+    }
+    const struct stat before = inode(a);
+    Strings args = {"set", "--title", "New"};
+    args.insert(args.end(), row.options.begin(), row.options.end());
+    args.push_back(row.name);
+    const Outcome run = Tagkit(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Has(ShowLine("a.mp3"), {R"("title":["New"])"}));
+    row.check(before);
+    EXPECT_EQ(tagkit_test::ListDir(TempFolder()), Strings{});
+  }
 #endif
 }
+
+#if !defined(_WIN32)
+// As a user who may write the file but not its folder, the new file is
+// made in the temporary folder and copied over the file in place; with no
+// usable temporary folder either, the file stays as it was. Tests run as
+// root, for whom every folder is writable: the program runs as nobody.
+TEST_F(CliTest, SetAsAUserWhoMayNotWriteTheFolder) {
+  if (geteuid() != 0 || !tagkit_test::FileExists("/usr/bin/setpriv")) {
+    GTEST_SKIP() << "needs root and setpriv to run the program as another user";
+  }
+  runner_ = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  const std::string locked = dir_.File("locked"), open = dir_.File("open"), own_tmp = dir_.File("utmp");
+  for (const std::string& folder : {locked, open, own_tmp}) ASSERT_TRUE(tagkit_test::MakeDir(folder));
+  ASSERT_EQ(chown(open.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(own_tmp.c_str(), 65534, 65534), 0);
+  const Bytes original = TaggedMp3();
+  const struct {
+    std::string folder, tmpdir;
+    int status;
+  } rows[] = {
+      {locked, own_tmp, 0},
+      {locked, dir_.File("missing"), 1},
+      {open, dir_.File("missing"), 0},
+      {open, locked, 0},  // a temporary folder it may not write
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.folder + " " + row.tmpdir);
+    const std::string file = row.folder + "/song.mp3";
+    tagkit_test::WriteFile(file, original);
+    ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(file.c_str(), &before), 0);
+    tmpdir_ = row.tmpdir;
+    const Outcome run = Tagkit({"set", "--title", "Mine", file});
+    EXPECT_EQ(run.status, row.status) << run.err;
+    ASSERT_EQ(stat(file.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 65534u);
+    if (row.status == 0) {
+      EXPECT_TRUE(Has(ShowLine(file), {R"("title":["Mine"])"}));
+    } else {
+      EXPECT_EQ(Lines(run.err), Strings{file + ": E_FAIL: cannot write the changes: the tag could "
+                                               "not be read or written"});
+      EXPECT_EQ(tagkit_test::ReadFile(file), original);
+    }
+    if (row.folder == locked) {
+      EXPECT_EQ(after.st_ino, before.st_ino);  // copied in place
+    }
+    EXPECT_EQ(tagkit_test::ListDir(row.folder), Strings{"song.mp3"});
+    EXPECT_EQ(tagkit_test::ListDir(own_tmp), Strings{});
+  }
+}
+
+// A copy in place that a crash interrupted: the record and the new content
+// beside it (as the library leaves them) are completed by `recover`, once.
+TEST_F(CliTest, RecoverCompletesAnInterruptedCopy) {
+  const Bytes original = TaggedMp3(), changed = Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin("Done"))), Audio()});
+  Write("a.mp3", Concat({original, Bytes(100, 'x')}));  // torn: longer than the new file
+  struct stat st {};
+  ASSERT_EQ(stat(dir_.File("a.mp3").c_str(), &st), 0);
+  char name[64];
+  std::snprintf(name, sizeof name, ".tlx-replace-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                static_cast<unsigned long long>(st.st_ino));
+  Write(std::string(name) + ".new", changed);
+  Write(name, Text("tlx replace 1\n" + std::to_string(changed.size()) + "\n" + dir_.File("a.mp3") + "\nend\n"));
+  const Outcome first = Tagkit({"recover", "a.mp3", "b.mp3"});
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, "a.mp3: completed an interrupted edit\n");
+  EXPECT_EQ(Read("a.mp3"), changed);
+  EXPECT_EQ(tagkit_test::ListDir(dir_.path()), (Strings{".err", ".out", "a.mp3"}));
+  const Outcome again = Tagkit({"recover", "a.mp3"});
+  EXPECT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, "");
+}
+#endif
 
 TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
   // Elsewhere standard error holds only error lines. script(1) gives the

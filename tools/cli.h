@@ -115,12 +115,14 @@ extern const std::size_t kTextPropertyCount;
 int RunShow(const std::vector<std::string>& args);
 int RunSet(const std::vector<std::string>& args);
 int RunExtractPicture(const std::vector<std::string>& args);
+int RunRecover(const std::vector<std::string>& args);
 
 // ---- main.cc: help texts ----
 extern const char kMainHelp[];
 extern const char kShowHelp[];
 extern const char kSetHelp[];
 extern const char kExtractHelp[];
+extern const char kRecoverHelp[];
 // "tagkit COMMAND: message (see tagkit COMMAND --help)" on standard error.
 int UsageError(const std::string& command, const std::string& message);
 // Sets the thread's code page from an option value; false (after a usage

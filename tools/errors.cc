@@ -28,6 +28,9 @@ const ResultText kResults[] = {
      "the file cannot be opened (permission denied, or in use by another program)"},
     {E_TAG_NO_VALUE, "E_TAG_NO_VALUE", "the property is absent"},
     {E_TAG_UNSUPPORTED, "E_TAG_UNSUPPORTED", "the property is not supported in this tag"},
+    {E_TAG_DAMAGED, "E_TAG_DAMAGED",
+     "the tag is damaged (it runs past its end or the file's); it is not rewritten, so that "
+     "nothing behind it is lost"},
 };
 
 const ResultText* Find(HRESULT code) {

@@ -26,6 +26,7 @@ const char kMainHelp[] =
     "  show [--json] FILE...        print every property of each file\n"
     "  set [OPTIONS] FILE...        change properties of each file\n"
     "  extract-picture FILE OUT     write the cover picture's bytes to OUT\n"
+    "  recover FILE...              complete edits that a crash interrupted\n"
     "\n"
     "Options for every command:\n"
     "  --code-page N   code page of single-byte tag text (default 1252;\n"
@@ -80,6 +81,13 @@ const char kSetHelp[] =
     "                        track, composer, copyright, isrc, url, date,\n"
     "                        picture, music-id, mtdid or qzvlx; repeatable\n"
     "  --code-page N         code page of single-byte tag text (default 1252)\n"
+    "  --split-links         a file with several hard links: give this name a\n"
+    "                        file of its own and leave the other names as they\n"
+    "                        were (by default every name shows the change)\n"
+    "\n"
+    "The new file is written beside the old one and replaces it in one step;\n"
+    "the file keeps its symbolic links, hard links, owner, group, permissions\n"
+    "and extended attributes.\n"
     "\n"
     "Options take their value as the next argument or after '=' (--title=X);\n"
     "'--' ends the options.\n";
@@ -89,6 +97,14 @@ const char kExtractHelp[] =
     "\n"
     "Writes the bytes of FILE's cover picture to OUT ('-' for standard\n"
     "output). Fails when the file has no picture.\n";
+
+const char kRecoverHelp[] =
+    "Usage: tagkit recover FILE...\n"
+    "\n"
+    "Completes edits of the files that a crash interrupted while the new file\n"
+    "was copied over the old one in place (a file with several hard links, or\n"
+    "in a folder that cannot be written), and prints one line for each file it\n"
+    "completed. Opening a file with the other commands does the same.\n";
 
 int UsageError(const std::string& command, const std::string& message) {
   const std::string who = command.empty() ? "tagkit" : "tagkit " + command;
@@ -131,6 +147,7 @@ const char* HelpOf(const std::string& command) {
   if (command == "show") return kShowHelp;
   if (command == "set") return kSetHelp;
   if (command == "extract-picture") return kExtractHelp;
+  if (command == "recover") return kRecoverHelp;
   return nullptr;
 }
 
@@ -171,6 +188,7 @@ int Main(int argc, char** argv) {
   if (command == "show") return RunShow(rest);
   if (command == "set") return RunSet(rest);
   if (command == "extract-picture") return RunExtractPicture(rest);
+  if (command == "recover") return RunRecover(rest);
   return UsageError("", "unknown command '" + command + "'");
 }
 

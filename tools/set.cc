@@ -1,16 +1,13 @@
-// `tagkit set`: applies the same changes to each file. Each file is edited
-// through a working copy that replaces it only when every change and the
-// commit succeeded, so a failure leaves the file as it was.
-#include <filesystem>
+// `tagkit set`: applies the same changes to each file. The changes reach a
+// file only at the commit, in one replacement, and only when every change
+// succeeded, so a failure leaves the file as it was.
 #include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <set>
-#include <system_error>
 
 #include "cli.h"
-#include "tlx_system.h"
 
 namespace tagkit_cli {
 namespace {
@@ -21,120 +18,25 @@ struct Edit {
   std::function<HRESULT(CTagkit&)> apply;
 };
 
-// Holds the file locked against other writers while its copy in the
-// temporary directory is edited; Commit replaces the file by the copy in one
-// crash-safe step, and destruction without Commit removes the copy.
-class WorkingCopy {
- public:
-  WorkingCopy() = default;
-  WorkingCopy(const WorkingCopy&) = delete;
-  WorkingCopy& operator=(const WorkingCopy&) = delete;
-  ~WorkingCopy() {
-    if (!copy_.empty()) tlx_unlink(copy_.c_str());
-    if (lock_ != TLX_INVALID_HANDLE) tlx_close(&lock_);
-  }
-
-  HRESULT Begin(const std::string& file, std::string& what);
-  HRESULT Commit(std::string& what);
-  const std::wstring& path() const { return copy_; }
-
- private:
-  HRESULT CopyContent(std::string& what);
-
-  std::wstring original_;
-  std::wstring copy_;
-  int lock_ = TLX_INVALID_HANDLE;
-};
-
-HRESULT WorkingCopy::Begin(const std::string& file, std::string& what) {
+// Applies every edit to one file, opened directly: the library writes the
+// whole new file (tag and trailer) beside it and puts it in place in one
+// crash-safe step at Close. On failure `what` says which step failed.
+HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, bool split_links,
+                   std::string& what) {
+  CTagkit tag;
+  std::int32_t mode = TAGKIT_OPEN_WRITE;
+  if (split_links) mode |= TAGKIT_OPEN_SPLIT_LINKS;
+  HRESULT hr = tag.Open(Utf8ToWide(file), mode);
   what = "cannot open the file";
-  // The replacement goes to the file a symbolic link points to; replacing
-  // the link itself would leave the file unchanged.
-  namespace fs = std::filesystem;
-  std::error_code error;
-  std::string target = file;
-  // Paths are UTF-8 here; the narrow form of a path is not on Windows.
-  const fs::path path = fs::u8path(file);
-  if (fs::is_symlink(path, error)) {
-    target = fs::canonical(path, error).u8string();
-    if (error) return E_TAG_FILE_NOT_FOUND;
+  for (std::size_t i = 0; SUCCEEDED(hr) && i < edits.size(); ++i) {
+    hr = edits[i].apply(tag);
+    what = "cannot " + edits[i].what;
   }
-  original_ = Utf8ToWide(target);
-  const std::int32_t mode = tlx_stat_mode(original_.c_str());
-  if ((mode & 0xF000) != TLX_S_IFREG) return E_TAG_FILE_NOT_FOUND;
-  const std::int32_t rc = tlx_open(original_.c_str(), TLX_O_RDWR, &lock_);
-  if (rc != 0) {
-    lock_ = TLX_INVALID_HANDLE;
-    return rc == TLX_ENOENT ? E_TAG_FILE_NOT_FOUND : E_TAG_CANNOT_OPEN;
-  }
-  what = "cannot make a working copy in the temporary directory";
-  wchar_t directory[TLX_MAX_PATH];
-  wchar_t name[TLX_MAX_PATH];
-  if (tlx_get_temp_dir(TLX_MAX_PATH, directory) == 0 ||
-      tlx_get_temp_file_name(directory, name) == 0) {
-    return E_FAIL;
-  }
-  copy_ = name;
-  return CopyContent(what);
-}
-
-HRESULT WorkingCopy::CopyContent(std::string& what) {
-  int out = TLX_INVALID_HANDLE;
-  if (tlx_open(copy_.c_str(), TLX_O_WRONLY | TLX_O_TRUNC, &out) != 0) return E_FAIL;
-  HRESULT hr = S_OK;
-  std::vector<unsigned char> buffer(1 << 16);
-  const std::uint32_t chunk = static_cast<std::uint32_t>(buffer.size());
-  if (tlx_lseek(lock_, 0, 0) != 0) hr = E_FAIL;
-  while (hr == S_OK) {
-    const std::int32_t got = tlx_read(lock_, buffer.data(), chunk);
-    if (got < 0) {
-      what = "cannot read the file";
-      hr = E_FAIL;
-    } else if (got == 0) {
-      break;
-    } else if (tlx_write(out, buffer.data(), static_cast<std::uint32_t>(got)) != got) {
-      hr = E_FAIL;
-    }
-  }
-  if (hr == S_OK && tlx_fsync(out) != 0) hr = E_FAIL;
-  if (tlx_close(&out) != 0 && hr == S_OK) hr = E_FAIL;
-  return hr;
-}
-
-HRESULT WorkingCopy::Commit(std::string& what) {
-#if defined(_WIN32)
-  // Windows replaces no file that a handle holds open, not even our own.
-  if (lock_ != TLX_INVALID_HANDLE) tlx_close(&lock_);
-#endif
-  // The file keeps its own permission bits and owner through the rename.
-  if (tlx_rename(copy_.c_str(), original_.c_str()) != 0) {
-    what = "cannot replace the file with the changed copy";
-    return E_FAIL;
-  }
-  copy_.clear();
-  return S_OK;
-}
-
-// Applies every edit to one file; on failure `what` says which step failed.
-HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std::string& what) {
-  WorkingCopy copy;
-  HRESULT hr = copy.Begin(file, what);
-  if (SUCCEEDED(hr)) {
-    CTagkit tag;
-    hr = tag.Open(copy.path(), TAGKIT_OPEN_WRITE);
-    what = "cannot open the file";
-    for (std::size_t i = 0; SUCCEEDED(hr) && i < edits.size(); ++i) {
-      hr = edits[i].apply(tag);
-      what = "cannot " + edits[i].what;
-    }
-    // After a failed change the object's destructor drops the changes made
-    // so far; only Close would commit them.
-    if (FAILED(hr)) return hr;
-    hr = tag.Close();
-    what = "cannot write the changes";
-    if (SUCCEEDED(hr)) hr = copy.Commit(what);
-  }
-  return hr;
+  // After a failed change the object's destructor drops the changes made so
+  // far; only Close would commit them.
+  if (FAILED(hr)) return hr;
+  what = "cannot write the changes";
+  return tag.Close();
 }
 
 // ---- the command line ----
@@ -186,6 +88,7 @@ class SetParser {
   int Parse(const std::vector<std::string>& args);
   std::vector<Edit> edits;
   std::vector<std::string> files;
+  bool split_links = false;
 
  private:
   int Error(const std::string& message) { return UsageError("set", message); }
@@ -231,6 +134,10 @@ int SetParser::Parse(const std::vector<std::string>& args) {
     if (IsHelp(arg)) {
       std::cout << kSetHelp;
       return kHelpShown;
+    }
+    if (arg == "--split-links") {
+      split_links = true;
+      continue;
     }
     if (arg.compare(0, 2, "--") != 0) return Error("unknown option '" + arg + "'");
     std::string name = arg.substr(2);
@@ -456,7 +363,7 @@ int RunSet(const std::vector<std::string>& args) {
     const std::string& file = parser.files[i];
     progress.Step(i, file);
     Failure failure{file, S_OK, ""};
-    failure.code = ApplyEdits(file, parser.edits, failure.what);
+    failure.code = ApplyEdits(file, parser.edits, parser.split_links, failure.what);
     if (FAILED(failure.code)) {
       ReportFailure(failure, &progress);
       result = kExitFailed;

@@ -19,18 +19,68 @@
 #include <string>
 #include <vector>
 
+#include "posix_files.h"
 #include "tlx_internal.h"
 #include "tlx_system.h"
+
+namespace tlx_posix {
+
+std::string ToNative(const wchar_t* path) {
+  return tlx_internal::WideToUtf8(path, wcslen(path));
+}
+
+std::string DirName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int RetryOpen(const char* path, int flags, mode_t mode) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC, mode);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+bool WriteAll(int fd, const char* data, size_t count) {
+  while (count > 0) {
+    ssize_t n = write(fd, data, count);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool SyncDirectory(const std::string& dir) {
+  int fd = RetryOpen(dir.c_str(), O_RDONLY | O_DIRECTORY);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  close(fd);
+  return synced;
+}
+
+}  // namespace tlx_posix
 
 namespace {
 
 using tlx_internal::FaultHit;
 using tlx_internal::InvalidRequest;
 using tlx_internal::IoFailure;
-
-std::string ToNative(const wchar_t* path) {
-  return tlx_internal::WideToUtf8(path, wcslen(path));
-}
+using tlx_posix::BaseName;
+using tlx_posix::DirName;
+using tlx_posix::RetryOpen;
+using tlx_posix::SyncDirectory;
+using tlx_posix::ToNative;
+using tlx_posix::WriteAll;
 
 // Handles of this process that hold a file for writing, so that a read-only
 // open asking to share the writer's hold can find its owner.
@@ -69,6 +119,12 @@ void RemoveWriter(int fd) {
   }
 }
 
+}  // namespace
+
+void tlx_posix::ForgetWriter(int fd) { RemoveWriter(fd); }
+
+namespace {
+
 bool HeldForWritingHere(const struct stat& st) {
   std::lock_guard<std::mutex> lock(g_writers_mutex);
   for (const WriterHold& hold : Writers()) {
@@ -78,18 +134,6 @@ bool HeldForWritingHere(const struct stat& st) {
 }
 
 thread_local int g_share_with_owner_depth = 0;
-
-std::string DirName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 int32_t OpenFailure(int error, const std::string& path) {
   switch (error) {
@@ -110,32 +154,6 @@ int32_t OpenFailure(int error, const std::string& path) {
   }
 }
 
-int RetryOpen(const char* path, int flags, mode_t mode = 0) {
-  int fd;
-  do {
-    fd = open(path, flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  return fd;
-}
-
-bool WriteAll(int fd, const char* data, size_t count) {
-  while (count > 0) {
-    ssize_t n = write(fd, data, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    count -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Makes a rename or an unlink in dir durable.
-void SyncDirectory(const std::string& dir) {
-  int fd = RetryOpen(dir.c_str(), O_RDONLY | O_DIRECTORY);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
 
 // Copies source into a new sibling of target and renames it over target, so
 // that target never holds a partial file.
@@ -190,6 +208,9 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
     access = O_WRONLY, lock = LOCK_EX;
   } else if (flags == 0) {
     access = O_RDONLY, lock = LOCK_SH;
+  } else if (flags & TLX_O_TRUNC) {
+    // Emptying is writing, whatever access was asked for.
+    access = O_RDONLY, lock = LOCK_EX;
   } else {
     access = O_RDONLY, lock = 0;  // no access right: shares with everyone
   }
@@ -284,7 +305,7 @@ int32_t tlx_close(int* handle) {
 }
 
 int32_t tlx_read(int handle, void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return InvalidRequest();
+  if (handle < 0 || buffer == nullptr) return InvalidRequest();
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   char* out = static_cast<char*>(buffer);
@@ -300,7 +321,7 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
 }
 
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return InvalidRequest();
+  if (handle < 0 || buffer == nullptr) return InvalidRequest();
   if (FaultHit(TLX_FAULT_WRITE)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   const char* in = static_cast<const char*>(buffer);
@@ -315,7 +336,7 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
 }
 
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
-  if (handle <= 0 || whence < 0 || whence > 2) return InvalidRequest();
+  if (handle < 0 || whence < 0 || whence > 2) return InvalidRequest();
   if (FaultHit(TLX_FAULT_SEEK)) return -1;
   // Positions that can never lie past the end take one call: the start, and
   // anything counted back from the end (the kernel refuses a negative
@@ -344,7 +365,7 @@ int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
 }
 
 int32_t tlx_copy(int source, int target, uint32_t count) {
-  if (source <= 0 || target <= 0) return InvalidRequest();
+  if (source < 0 || target < 0) return InvalidRequest();
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (FaultHit(TLX_FAULT_WRITE)) return -2;
   if (count > INT32_MAX) count = INT32_MAX;
@@ -384,7 +405,7 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
 }
 
 int32_t tlx_fsync(int handle) {
-  if (handle <= 0) return -1;
+  if (handle < 0) return -1;
   if (FaultHit(TLX_FAULT_FSYNC)) return -1;
   if (fdatasync(handle) == 0) return 0;
   // Files that cannot be synced (special files) have nothing to lose.
@@ -392,7 +413,7 @@ int32_t tlx_fsync(int handle) {
 }
 
 int32_t tlx_set_end_of_file(int handle) {
-  if (handle <= 0) return -1;
+  if (handle < 0) return -1;
   if (FaultHit(TLX_FAULT_TRUNCATE)) return -1;
   off_t position = lseek(handle, 0, SEEK_CUR);
   if (position < 0) return -1;

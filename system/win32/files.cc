@@ -113,6 +113,8 @@ DWORD AccessFor(int32_t flags) {
   if (flags & TLX_O_RDWR) return GENERIC_READ | GENERIC_WRITE;
   if (flags & TLX_O_WRONLY) return GENERIC_WRITE;
   if ((flags & ~TLX_O_SHARE_WITH_OWNER) == 0) return GENERIC_READ;
+  // Emptying is writing: it waits for other handles like any writer.
+  if (flags & TLX_O_TRUNC) return GENERIC_WRITE;
   return 0;
 }
 
@@ -169,6 +171,45 @@ int32_t ReplaceAcrossVolumes(const wchar_t* source, const wchar_t* target) {
   }
   DeleteFileW(source);
   return 0;
+}
+
+// The file a path names, a symbolic link followed; the path itself when
+// that cannot be told.
+std::wstring Resolve(const wchar_t* path) {
+  HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return path;
+  std::vector<wchar_t> buffer(1024);
+  DWORD length = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  CloseHandle(h);
+  if (length == 0 || length >= buffer.size()) return path;
+  std::wstring resolved(buffer.data(), length);
+  // A plain drive path where the system gives one in its long form.
+  if (resolved.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + resolved.substr(8);
+  if (resolved.compare(0, 4, L"\\\\?\\") == 0) resolved = resolved.substr(4);
+  return resolved;
+}
+
+// A new hidden file in folder named after the file it will replace.
+HANDLE MakeHidden(const std::wstring& folder, const std::wstring& name, std::wstring* path) {
+  static LONG counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const unsigned long stamp = (GetTickCount() ^ (GetCurrentProcessId() << 16)) +
+                                static_cast<unsigned long>(InterlockedIncrement(&counter));
+    std::wstring candidate = folder + L"." + name.substr(0, 200) + L"." + std::to_wstring(stamp);
+    HANDLE h = CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *path = candidate;
+      return h;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -329,6 +370,65 @@ int32_t tlx_rename(const wchar_t* source, const wchar_t* target) try {
 } catch (...) {
   return tlx_internal::CaughtFailure(-1);
 }
+
+int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle) try {
+  if (target == nullptr || out == nullptr || handle == nullptr || *target == L'\0') return -1;
+  if (tlx_internal::FaultHit(TLX_FAULT_OPEN)) return -1;
+  const std::wstring resolved = Resolve(target);
+  const std::wstring folder = FolderOf(resolved.c_str());
+  const std::wstring name = resolved.substr(folder.size());
+  std::wstring path;
+  HANDLE h = MakeHidden(folder, name, &path);
+  if (h == INVALID_HANDLE_VALUE) {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length != 0 && length <= MAX_PATH) h = MakeHidden(temp, name, &path);
+  }
+  if (h == INVALID_HANDLE_VALUE) return -1;
+  if (path.size() + 1 > TLX_MAX_PATH) {
+    CloseHandle(h);
+    DeleteFileW(path.c_str());
+    return -1;
+  }
+  wmemcpy(out, path.c_str(), path.size() + 1);
+  *handle = FromHandle(h);
+  return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
+}
+
+// Windows replaces no file that a handle holds open: the caller's handle is
+// closed first. ReplaceFileW keeps the file's attributes, security and
+// streams; a file with several names always gets a new file of its own.
+int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_handle,
+                    uint32_t flags) try {
+  (void)flags;
+  if (source == nullptr || target == nullptr) return -1;
+  if (tlx_internal::FaultHit(TLX_FAULT_RENAME)) return -1;
+  if (GetFileAttributesW(source) == INVALID_FILE_ATTRIBUTES || !Flush(source)) return -1;
+  const std::wstring resolved = Resolve(target);
+  if (target_handle != nullptr && *target_handle != TLX_INVALID_HANDLE) {
+    TheWriters().Remove(*target_handle);
+    CloseHandle(ToHandle(*target_handle));
+    *target_handle = TLX_INVALID_HANDLE;
+  }
+  if (ReplaceFileW(resolved.c_str(), source, nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                   nullptr)) {
+    return 0;
+  }
+  KeepAttributes(resolved.c_str(), source);
+  if (MoveFileExW(source, resolved.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 0;
+  }
+  if (GetLastError() != ERROR_NOT_SAME_DEVICE) return -1;
+  return ReplaceAcrossVolumes(source, resolved.c_str());
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
+}
+
+// Nothing is copied in place on Windows, so nothing can be interrupted there.
+int32_t tlx_complete_replace(const wchar_t* target) { return target != nullptr ? 0 : -1; }
 
 int32_t tlx_getfilesize(const wchar_t* path) try {
   if (path == nullptr) return -1;

@@ -92,7 +92,8 @@ class ScopedTmpdir {
   std::string old_;
 };
 
-// One file, song.mp3, in a private folder whose tmp/ is the temporary folder.
+// One file, song.mp3, in a private folder whose tmp/ is the temporary folder
+// (where a rewrite goes only when the file's folder takes no new file).
 class EngineTest : public ::testing::Test {
  protected:
   EngineTest() : tmp_(dir_.File("tmp")), tmpdir_(tmp_) { MakeDir(tmp_); }
@@ -101,7 +102,14 @@ class EngineTest : public ::testing::Test {
     return path_;
   }
   Bytes Contents() const { return ReadFile(path_); }
-  bool NoTempFiles() const { return ListDir(tmp_).empty(); }
+  // Neither the temporary folder nor the file's folder (hidden names) holds
+  // a temporary file or record.
+  bool NoTempFiles() const {
+    for (const std::string& name : ListDir(dir_.path())) {
+      if (name[0] == '.') return false;
+    }
+    return ListDir(tmp_).empty();
+  }
 
   TempDir dir_;
   std::string tmp_;
