@@ -186,6 +186,7 @@ class SetParser {
   int Parse(const std::vector<std::string>& args);
   std::vector<Edit> edits;
   std::vector<std::string> files;
+  RunOptions run;
 
  private:
   int Error(const std::string& message) { return UsageError("set", message); }
@@ -232,6 +233,9 @@ int SetParser::Parse(const std::vector<std::string>& args) {
       std::cout << kSetHelp;
       return kHelpShown;
     }
+    const int run_option = TakeRunOption("set", args, i, run);
+    if (run_option == kExitOk) continue;
+    if (run_option != kNotRunOption) return run_option;
     if (arg.compare(0, 2, "--") != 0) return Error("unknown option '" + arg + "'");
     std::string name = arg.substr(2);
     std::optional<std::string> value;
@@ -442,6 +446,27 @@ int SetParser::Build() {
   return kExitOk;
 }
 
+// Each file is one call of ApplyEdits: one commit, or no change at all.
+class SetTask : public FileTask {
+ public:
+  explicit SetTask(const std::vector<Edit>& edits) : edits_(edits) {}
+
+  FileOutcome Run(const std::string& file, const FileHead*) const override {
+    FileOutcome outcome;
+    Failure failure{file, S_OK, ""};
+    failure.code = ApplyEdits(file, edits_, failure.what);
+    if (FAILED(failure.code)) {
+      outcome.failure = failure;
+    } else {
+      outcome.changed = true;
+    }
+    return outcome;
+  }
+
+ private:
+  const std::vector<Edit>& edits_;
+};
+
 }  // namespace
 
 int RunSet(const std::vector<std::string>& args) {
@@ -449,20 +474,7 @@ int RunSet(const std::vector<std::string>& args) {
   const int status = parser.Parse(args);
   if (status == kHelpShown) return kExitOk;
   if (status != kExitOk) return status;
-
-  int result = kExitOk;
-  Progress progress(parser.files.size());
-  for (std::size_t i = 0; i < parser.files.size(); ++i) {
-    const std::string& file = parser.files[i];
-    progress.Step(i, file);
-    Failure failure{file, S_OK, ""};
-    failure.code = ApplyEdits(file, parser.edits, failure.what);
-    if (FAILED(failure.code)) {
-      ReportFailure(failure, &progress);
-      result = kExitFailed;
-    }
-  }
-  return result;
+  return RunFiles("set", parser.files, parser.run, SetTask(parser.edits));
 }
 
 }  // namespace tagkit_cli
