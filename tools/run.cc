@@ -279,7 +279,7 @@ int TakeRunOption(const std::string& command, const std::vector<std::string>& ar
     options.recursive = true;
   } else if (arg == "--follow") {
     options.follow_links = true;
-  } else if (arg == "--quiet" || arg == "-q") {
+  } else if (arg == "--quiet") {
     options.quiet = true;
   } else if (arg == "--strict") {
     options.strict = true;
