@@ -87,8 +87,9 @@ HRESULT WriteWholeFile(const std::string& path, const std::vector<unsigned char>
 bool SameFile(const std::string& a, const std::string& b);
 
 // ---- progress.cc ----
-// True when standard error is a terminal.
+// True when standard error (standard output) is a terminal.
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
 // One line on standard error while many files are worked through: files
 // done (and the total once known), files per second and the time left.
 // Shown only when enabled, and only once the work has taken about a second.

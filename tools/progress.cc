@@ -22,16 +22,19 @@ constexpr std::int64_t kRedrawMs = 200;
 
 }  // namespace
 
-// Standard error is a terminal when it is a character device other than the
-// null device. Asked through the file system so that the program needs no
+// A stream is a terminal when it is a character device other than the null
+// device. Asked through the file system so that the program needs no
 // operating-system header.
-bool StderrIsTerminal() {
+bool IsTerminal(const char* descriptor) {
   namespace fs = std::filesystem;
   std::error_code error;
-  const fs::path target = fs::read_symlink("/proc/self/fd/2", error);
+  const fs::path target = fs::read_symlink(descriptor, error);
   if (error || target == "/dev/null") return false;
   return fs::is_character_file(fs::status(target, error)) && !error;
 }
+
+bool StderrIsTerminal() { return IsTerminal("/proc/self/fd/2"); }
+bool StdoutIsTerminal() { return IsTerminal("/proc/self/fd/1"); }
 
 Progress::Progress(bool enabled) : enabled_(enabled), start_ms_(NowMs()) {}
 

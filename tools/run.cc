@@ -7,6 +7,7 @@
 // the output is the same byte for byte whatever the number of threads.
 #include <algorithm>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <exception>
@@ -25,6 +26,7 @@ namespace {
 constexpr unsigned kMaxJobs = 256;
 constexpr std::size_t kWindowPerThread = 16;
 constexpr int kWaitMs = 200;  // how often a waiting main thread redraws progress
+constexpr std::size_t kOutputBuffer = 1 << 16;
 
 bool ParseJobs(const std::string& text, unsigned& jobs) {
   char* end = nullptr;
@@ -309,6 +311,10 @@ int RunFiles(const std::string& command, const std::vector<std::string>& operand
              const RunOptions& options, const FileTask& task) {
   unsigned jobs = options.jobs;
   if (jobs == 0) jobs = std::max(1u, std::min(std::thread::hardware_concurrency(), kMaxJobs));
+  // Output for a pipe or a file goes out in large writes; a terminal keeps
+  // seeing each file as it is done.
+  static char output_buffer[kOutputBuffer];
+  if (!StdoutIsTerminal()) std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
   FileWalk walk(operands, options.recursive, options.follow_links);
   Printer printer(task, !options.quiet && StderrIsTerminal());
   {
