@@ -368,6 +368,8 @@ TEST_F(CliTest, ShowTellsTheTagVersionAndTheTrailer) {
                        R"("track":["0"],"id3v1":{"title":"Trailer","track":0,"genre":148}})",
                        R"({"file":"none.mp3","id3v2":null})"}));
   }
+  EXPECT_TRUE(Has(ShowLine("v24.mp3", {"--all", "--strict"}),
+                  {R"("frames_problem":"ID3v2.4 is refused with --strict","frame_count":0)"}));
 }
 
 TEST_F(CliTest, ShowEscapesControlCharactersOnly) {
@@ -586,14 +588,15 @@ TEST_F(CliTest, SetKeepsTheAudioThePermissionsAndSymbolicLinks) {
 }
 
 TEST_F(CliTest, ProgressLineOnlyOnATerminalOnceWorkTakesASecond) {
-  // script(1) gives the program a terminal and copies what it prints; a
-  // reader that waits before draining the pipe makes the run take longer
-  // than a second. Elsewhere standard error holds only the summary.
+  // script(1) gives the program a terminal and copies what it prints; more
+  // output than the program's buffer and the pipe hold, for a reader that
+  // waits before draining, makes the run take longer than a second.
+  // Elsewhere standard error holds only the summary.
   if (system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "script is not installed";
   ASSERT_TRUE(tagkit_test::MakeDir(dir_.File("lib")));
   for (int i = 0; i < 40; ++i) {
     Write("lib/" + std::to_string(i) + ".mp3",
-          Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin(std::string(3000, 'x')))), Audio()}));
+          Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin(std::string(8000, 'x')))), Audio()}));
   }
   const std::string command = "cd '" + dir_.path() + "' && script -qec \"'" + program_ +
                               "' show -r --json -j 2 lib | (sleep 1.5; cat >/dev/null)\" " +

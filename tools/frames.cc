@@ -314,9 +314,14 @@ FrameListing ReadFrames(const std::string& path, bool strict, std::int64_t file_
   }
   tlx_id3_v2_header header = {};
   std::uint32_t total = 0;
-  if ((strict || tlx_id3_set_options(&context, TLX_ID3_OPTION_V24) == TLX_ID3_OK) &&
-      tlx_id3_v2_get_header(&context, &header) == TLX_ID3_OK &&
-      tlx_id3_v2_get_frame_total_num(&context, &total) == TLX_ID3_OK) {
+  int32_t rc = strict ? TLX_ID3_OK : tlx_id3_set_options(&context, TLX_ID3_OPTION_V24);
+  if (rc == TLX_ID3_OK) rc = tlx_id3_v2_get_header(&context, &header);
+  if (rc == TLX_ID3_E_UNSUPPORTED) {
+    listing.problem = header.version == TLX_ID3_V24 && strict
+                          ? "ID3v2.4 is refused with --strict"
+                          : "a tag of a version that is not read";
+  }
+  if (rc == TLX_ID3_OK && tlx_id3_v2_get_frame_total_num(&context, &total) == TLX_ID3_OK) {
     listing.total = total;
     std::map<std::uint32_t, std::uint32_t> seen;  // occurrences by identifier
     for (std::uint32_t i = 0; i < total && i < kMaxListedFrames; ++i) {
@@ -355,6 +360,10 @@ FrameListing ReadFrames(const std::string& path, bool strict, std::int64_t file_
 }
 
 void WriteFramesJson(JsonWriter& json, const FrameListing& listing) {
+  if (listing.problem) {
+    json.Key("frames_problem");
+    json.String(*listing.problem);
+  }
   json.Key("frame_count");
   json.Number(listing.total);
   json.Key("frames");
@@ -408,6 +417,7 @@ void WriteFramesJson(JsonWriter& json, const FrameListing& listing) {
 std::string FramesText(const FrameListing& listing, std::size_t indent) {
   const std::string margin(indent, ' ');
   std::string out;
+  if (listing.problem) out += margin + "(" + *listing.problem + ")\n";
   for (const FrameView& frame : listing.frames) {
     std::string id = Printable(frame.id);
     id.resize(std::max<std::size_t>(id.size(), 4) + 2, ' ');
