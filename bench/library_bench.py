@@ -146,19 +146,21 @@ def make_tree(root, corpus, count, source=None):
 
 
 def run_once(command, scratch):
-    """Wall time in seconds and peak resident memory in KiB. GNU time
-    measures the memory: a child of this interpreter would report the
-    interpreter's own peak, which it inherits through the fork."""
+    """Wall time and processor time (user and system) in seconds, and peak
+    resident memory in KiB. GNU time measures the memory: a child of this
+    interpreter would report the interpreter's own peak, which it inherits
+    through the fork."""
     report = os.path.join(scratch, "time.txt")
     start = time.perf_counter()
     with open(os.devnull, "wb") as null:
-        status = subprocess.call(["/usr/bin/time", "-o", report, "-f", "%M"] + command,
+        status = subprocess.call(["/usr/bin/time", "-o", report, "-f", "%U %S %M"] + command,
                                  stdout=null, stderr=null)
     elapsed = time.perf_counter() - start
     if status != 0:
         sys.exit("failed: %s" % " ".join(command))
     with open(report) as f:
-        return elapsed, int(f.read().split()[-1])
+        user, system, peak = f.read().split()[-3:]
+    return elapsed, float(user) + float(system), int(peak)
 
 
 def main():
@@ -191,25 +193,29 @@ def main():
         print("TagLib program not built (Debian: libtag1-dev): its baseline is left out")
 
     times = {name: [] for name in programs}
+    cpu = {name: [] for name in programs}
     peaks = {name: {} for name in programs}
     for tree in (small, large):  # warm the cache
         run_once(programs["tagkit -j 2"] + [tree], work)
     for _ in range(rounds):
         for name, command in programs.items():
-            elapsed, _ = run_once(command + [small], work)
+            elapsed, processor, _ = run_once(command + [small], work)
             times[name].append(elapsed)
+            cpu[name].append(processor)
     for name, command in programs.items():
         for label, tree in (("small", small), ("large", large)):
-            peaks[name][label] = run_once(command + [tree], work)[1]
+            peaks[name][label] = run_once(command + [tree], work)[2]
 
     print()
-    print("%-14s %12s %12s %16s %16s" % ("program", "median s", "files/s",
-                                          "peak KiB %d" % SMALL_TREE, "peak KiB %d" % LARGE_TREE))
+    print("%-14s %10s %10s %10s %16s %16s" % ("program", "median s", "files/s", "cpu s",
+                                               "peak KiB %d" % SMALL_TREE,
+                                               "peak KiB %d" % LARGE_TREE))
     medians = {}
     for name in programs:
         medians[name] = statistics.median(times[name])
-        print("%-14s %12.3f %12.0f %16d %16d" % (name, medians[name], SMALL_TREE / medians[name],
-                                                  peaks[name]["small"], peaks[name]["large"]))
+        print("%-14s %10.3f %10.0f %10.3f %16d %16d" % (
+            name, medians[name], SMALL_TREE / medians[name], statistics.median(cpu[name]),
+            peaks[name]["small"], peaks[name]["large"]))
     print()
     if "TagLib" in medians:
         r = medians["TagLib"] / medians["tagkit -j 1"]

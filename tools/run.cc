@@ -24,7 +24,7 @@ namespace tagkit_cli {
 namespace {
 
 constexpr unsigned kMaxJobs = 256;
-constexpr std::size_t kWindowPerThread = 16;
+constexpr std::size_t kWindowPerThread = 64;
 constexpr int kWaitMs = 200;  // how often a waiting main thread redraws progress
 constexpr std::size_t kOutputBuffer = 1 << 16;
 
