@@ -752,7 +752,8 @@ TEST_F(CliTest, AllListsEveryFrameInFileOrder) {
   const Outcome text = Tagkit({"show", "--all", "a.mp3"});
   EXPECT_EQ(text.status, 0);
   EXPECT_TRUE(Has(text.out, {"  Frames         5\n    TT2   Old\n    TXX   \"K\" V\n",
-                             "    PIC   PNG, front cover (3), \"\", 4 bytes\n          sha256 0f46"}));
+                             "    PIC   PNG, front cover (3), \"\", 4 bytes\n"
+                             "          sha256 0f46"}));
   Write("a.mp3", Concat({Id3v2Tag(3, 0, Concat({rows[1].bytes, rows[5].bytes, rows[10].bytes,
                                                  rows[16].bytes, rows[18].bytes})),
                          Audio()}));

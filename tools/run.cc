@@ -43,7 +43,7 @@ bool ParseJobs(const std::string& text, unsigned& jobs) {
 // summary counts.
 struct Result {
   FileOutcome outcome;
-  bool skipped = false;   // found by the walk but not MP3
+  bool skipped = false;      // found by the walk but not MP3
   bool walk_failed = false;  // an entry the walk could not read: no file to count
   bool head_read = false;
   int id3v2 = 0;
@@ -225,7 +225,8 @@ class Pipeline {
   // lock is released while printing. Waking once per half window rather
   // than once per file keeps the threads from trading places all the time.
   void PrintReady(std::unique_lock<std::mutex>& lock, Printer& printer, std::size_t total) {
-    result_ready_.wait_for(lock, std::chrono::milliseconds(kWaitMs), [this] { return EnoughReady(); });
+    result_ready_.wait_for(lock, std::chrono::milliseconds(kWaitMs),
+                           [this] { return EnoughReady(); });
     std::vector<Result> results;
     for (; ready_ > 0; --ready_) {
       results.push_back(std::move(slots_.front().result));
