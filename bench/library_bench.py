@@ -163,6 +163,30 @@ def run_once(command, scratch):
     return elapsed, float(user) + float(system), int(peak)
 
 
+def spin():
+    total = 0
+    for i in range(3_000_000):
+        total += i
+    return total
+
+
+def parallel_capacity():
+    """How much more two busy processes get done than one: 2.0 on two idle
+    cores, less when something else runs; the ceiling of -j 2 over -j 1."""
+    def timed(count):
+        start = time.perf_counter()
+        children = [subprocess.Popen([sys.executable, "-c",
+                                      "import library_bench; library_bench.spin()"],
+                                     cwd=os.path.dirname(os.path.abspath(__file__)))
+                    for _ in range(count)]
+        for child in children:
+            child.wait()
+        return time.perf_counter() - start
+    one = statistics.median(timed(1) for _ in range(3))
+    two = statistics.median(timed(2) for _ in range(3))
+    return 2 * one / two
+
+
 def main():
     if len(sys.argv) < 4:
         sys.exit(__doc__)
@@ -221,7 +245,9 @@ def main():
         r = medians["TagLib"] / medians["tagkit -j 1"]
         print("tagkit -j 1 vs TagLib: %.2fx  (target >= 2.0: %s)" % (r, "met" if r >= 2 else "MISSED"))
     r = medians["tagkit -j 1"] / medians["tagkit -j 2"]
-    print("tagkit -j 2 vs -j 1:   %.2fx  (target >= 1.7: %s)" % (r, "met" if r >= 1.7 else "MISSED"))
+    print("tagkit -j 2 vs -j 1:   %.2fx  (target >= 1.7: %s; two busy processes get %.2fx"
+          " the work of one done on this machine now)" %
+          (r, "met" if r >= 1.7 else "MISSED", parallel_capacity()))
     growth = peaks["tagkit -j 2"]["large"] / peaks["tagkit -j 2"]["small"]
     print("tagkit peak memory at %d / %d files: %.2f" % (LARGE_TREE, SMALL_TREE, growth))
     print("check of the 2,000-file tree: %s" % ("passed" if checked else "FAILED"))
