@@ -3,6 +3,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "id3_frame_decode.h"
 #include "id3_internal.h"
 
 namespace {
@@ -56,6 +57,15 @@ int32_t WriteEmptyTag(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
 // ---- The content access underneath: one call of the file layer per
 // operation, or, inside a read session, memory wherever it can answer.
 
+// Remembers a failed read or positioning that the system, not the request,
+// is to blame for; result passes through. Callers see -1 either way.
+int32_t NoteIo(tlx_id3_context* ctx, int32_t result) {
+  if (result < 0 && ctx->work != nullptr && tlx_last_failure() == TLX_FAILURE_IO) {
+    ctx->work->cache.failed |= TLX_ID3_FAILED_IO;
+  }
+  return result;
+}
+
 const uint32_t kHeadFirstRead = 4096;
 // Past the tag's declared end: the unsynchronisation-aware reads look one
 // byte further.
@@ -78,6 +88,8 @@ void DropData(tlx_id3_read_cache* cache) {
   cache->size_known = 0;
   tlx_sqa_free(cache->walk);
   cache->walk = nullptr;
+  tlx_id3_free_decoded(cache->decoded);
+  cache->decoded = nullptr;
 }
 
 void FreeCache(tlx_id3_read_cache* cache) {
@@ -93,14 +105,14 @@ tlx_id3_read_cache* Session(tlx_id3_context* ctx) {
 int32_t Resync(tlx_id3_context* ctx) {
   if (ctx->work == nullptr || !ctx->work->cache.resync) return 0;
   tlx_id3_read_cache* cache = &ctx->work->cache;
-  if (tlx_lseek(ctx->fd, cache->resync_pos, 0) != cache->resync_pos) return -1;
+  if (NoteIo(ctx, tlx_lseek(ctx->fd, cache->resync_pos, 0)) != cache->resync_pos) return -1;
   cache->resync = 0;
   return 0;
 }
 
 int32_t RealSeek(tlx_id3_context* ctx, tlx_id3_read_cache* cache, int32_t offset,
                  int32_t whence) {
-  int32_t position = tlx_lseek(ctx->fd, offset, whence);
+  int32_t position = NoteIo(ctx, tlx_lseek(ctx->fd, offset, whence));
   cache->handle_known = position >= 0;
   cache->handle_pos = position >= 0 ? position : 0;
   return position;
@@ -108,7 +120,7 @@ int32_t RealSeek(tlx_id3_context* ctx, tlx_id3_read_cache* cache, int32_t offset
 
 int32_t RealRead(tlx_id3_context* ctx, tlx_id3_read_cache* cache, void* buffer,
                  uint32_t count) {
-  int32_t n = tlx_read(ctx->fd, buffer, count);
+  int32_t n = NoteIo(ctx, tlx_read(ctx->fd, buffer, count));
   if (n < 0) {
     ForgetHandle(cache);
   } else {
@@ -156,7 +168,10 @@ int32_t LoadHead(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
     return -1;
   }
   uint8_t* head = static_cast<uint8_t*>(tlx_sqa_malloc(kHeadFirstRead));
-  if (head == nullptr) return -1;
+  if (head == nullptr) {
+    cache->failed |= TLX_ID3_FAILED_NOMEM;
+    return -1;
+  }
   int32_t got = RealRead(ctx, cache, head, kHeadFirstRead);
   if (got < 0) {
     tlx_sqa_free(head);
@@ -172,6 +187,7 @@ int32_t LoadHead(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
       uint8_t* larger = static_cast<uint8_t*>(tlx_sqa_malloc(static_cast<size_t>(want)));
       if (larger == nullptr) {
         tlx_sqa_free(head);
+        cache->failed |= TLX_ID3_FAILED_NOMEM;
         return -1;
       }
       memcpy(larger, head, have);
@@ -289,11 +305,11 @@ int32_t Position(tlx_id3_context* ctx, int32_t offset, int32_t whence) {
       // Relative to where the content stands, not the handle.
       int64_t target = static_cast<int64_t>(cache->resync_pos) + offset;
       if (target < INT32_MIN || target > INT32_MAX) return -1;
-      int32_t position = tlx_lseek(ctx->fd, static_cast<int32_t>(target), 0);
+      int32_t position = NoteIo(ctx, tlx_lseek(ctx->fd, static_cast<int32_t>(target), 0));
       if (position >= 0) cache->resync = 0;
       return position;
     }
-    int32_t position = tlx_lseek(ctx->fd, offset, whence);
+    int32_t position = NoteIo(ctx, tlx_lseek(ctx->fd, offset, whence));
     if (position >= 0) cache->resync = 0;
     return position;
   }
@@ -304,7 +320,7 @@ int32_t Read(tlx_id3_context* ctx, void* buffer, uint32_t count) {
   if (tlx_id3_read_cache* cache = Session(ctx)) return SessionRead(ctx, cache, buffer, count);
   if (ctx->work != nullptr) ForgetHandle(&ctx->work->cache);
   if (Resync(ctx) < 0) return -1;
-  return tlx_read(ctx->fd, buffer, count);
+  return NoteIo(ctx, tlx_read(ctx->fd, buffer, count));
 }
 
 // A write changes the file: a session forgets what it read.
@@ -606,6 +622,15 @@ int32_t tlx_id3_flush(tlx_id3_context* ctx) {
   int32_t rc = tlx_fsync(ctx->fd);
   if (rc < 0) tlx_trace_error("in %s() tlx_fsync() failed.", "tlx_id3_flush");
   return rc;
+}
+
+int32_t tlx_id3_take_content_failure(tlx_id3_context* ctx) {
+  if (ctx == nullptr || ctx->work == nullptr) return TLX_ID3_E_PARAM;
+  const int32_t failed = ctx->work->cache.failed;
+  ctx->work->cache.failed = 0;
+  if (failed & TLX_ID3_FAILED_IO) return TLX_ID3_E_READ;
+  if (failed & TLX_ID3_FAILED_NOMEM) return TLX_ID3_E_NOMEM;
+  return TLX_ID3_OK;
 }
 
 void tlx_id3_read_session_begin(tlx_id3_context* ctx) {

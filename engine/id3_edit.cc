@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "id3_internal.h"
+#include "id3_v24.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ const char kCallocFailed[] = "in %s() tlx_sqa_calloc() failed.";
 const char kMallocFailed[] = "in %s() tlx_sqa_malloc() failed.";
 
 const uint8_t kStatusReadOnly = 0x20;
+const uint8_t kStatusReadOnly24 = 0x10;
 const uint32_t kMaxV22FrameSize = 0xFFFFFF;
 
 tlx_id3_frame_entry* EntryAt(tlx_id3_context* ctx, int32_t index) {
@@ -108,9 +110,10 @@ int32_t AddFrame(tlx_id3_context* ctx, const tlx_id3_v2_frame_header* frame,
 }
 
 // Loads the stored tag's extended header (when flagged) and its frame list
-// into the work area. Shared by edit_begin and edit_frame_init.
+// into the work area. Shared by edit_begin and edit_frame_init. An ID3v2.4
+// extended header is not kept: the rewrite drops it.
 int32_t LoadTag(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
-  if (header->has_ext_header) {
+  if (header->has_ext_header && header->version != TLX_ID3_V24) {
     int32_t rc = tlx_id3_v2_get_exist_ex_header(ctx);
     if (rc != TLX_ID3_OK) return rc;
   }
@@ -126,7 +129,8 @@ int32_t tlx_id3_v2_find_frame(tlx_id3_context* ctx, uint32_t id, uint32_t occurr
   size_t id_len;
   switch (ctx->work->version) {
     case TLX_ID3_V22: id_len = 3; break;
-    case TLX_ID3_V23: id_len = 4; break;
+    case TLX_ID3_V23:
+    case TLX_ID3_V24: id_len = 4; break;
     default: return -1;
   }
   uint8_t want[4];
@@ -145,10 +149,15 @@ int32_t tlx_id3_v2_find_frame(tlx_id3_context* ctx, uint32_t id, uint32_t occurr
 
 int32_t tlx_id3_v2_is_read_only(tlx_id3_context* ctx, int32_t index) {
   if (ctx == nullptr || ctx->work == nullptr || index < 0) return 0;
-  if (ctx->work->version != TLX_ID3_V23) return 0;
+  uint8_t flag;
+  switch (ctx->work->version) {
+    case TLX_ID3_V23: flag = kStatusReadOnly; break;
+    case TLX_ID3_V24: flag = kStatusReadOnly24; break;
+    default: return 0;
+  }
   const tlx_id3_frame_entry* entry = EntryAt(ctx, index);
   if (entry == nullptr || entry->offset == 0 || entry->data != nullptr) return 0;
-  return (entry->raw_header[8] & kStatusReadOnly) ? 1 : 0;
+  return (entry->raw_header[8] & flag) ? 1 : 0;
 }
 
 int32_t tlx_id3_v2_set_frame(tlx_id3_context* ctx, tlx_id3_frame_entry* entry,
@@ -205,6 +214,12 @@ int32_t tlx_id3_v2_set_frame(tlx_id3_context* ctx, tlx_id3_frame_entry* entry,
       entry->length = entry->extra_len + frame->size + 10;
       break;
     }
+    case TLX_ID3_V24:
+      if (tlx_id3_v24_encode_frame(frame, entry) != TLX_ID3_OK) {
+        tlx_trace_error(kParamInvalid, kName);
+        return TLX_ID3_E_PARAM;
+      }
+      break;
     default:
       break;
   }

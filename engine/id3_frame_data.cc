@@ -1,7 +1,9 @@
-// Frame data: read whole (unsynchronisation removed, big-endian UTF-16 text
-// turned little-endian), streamed as stored, or located by file offset.
+// Frame data: read whole (unsynchronisation removed, with TLX_ID3_OPTION_V24
+// compressed data inflated, big-endian UTF-16 text turned little-endian),
+// streamed as stored, or located by file offset.
 #include <string.h>
 
+#include "id3_frame_decode.h"
 #include "id3_internal.h"
 #include "id3_v2_walk.h"
 
@@ -112,9 +114,17 @@ int32_t tlx_id3_v2_get_frame_data(tlx_id3_context* ctx, uint32_t id, uint32_t oc
   tlx_id3_v2_walk_result result;
   int32_t rc = LocateFrame(ctx, kName, &query, &header, &result);
   if (rc != TLX_ID3_OK) return rc;
+  tlx_id3_frame_source source;
+  int32_t decode = 0;
+  rc = tlx_id3_frame_source_of(ctx, &header, &result.frame, &source, &decode);
+  if (rc != TLX_ID3_OK) return Fail("in %s() tlx_lseek() failed.", kName, rc);
   uint32_t n = *size < result.frame.size ? *size : result.frame.size;
-  if (n > 0 && tlx_id3_read_content_unsync(ctx, buffer, n, header.unsync) <
-                   static_cast<int64_t>(n)) {
+  if (decode) {
+    n = *size;
+    rc = tlx_id3_decode_frame(ctx, &source, buffer, &n);
+    if (rc != TLX_ID3_OK) return Fail("in %s() frame data cannot be decoded.", kName, rc);
+  } else if (n > 0 && tlx_id3_read_content_unsync(ctx, buffer, n, header.unsync) <
+                          static_cast<int64_t>(n)) {
     return Fail("in %s() TLX_SQA_READ() failed.", kName, TLX_ID3_E_READ);
   }
   *size = n;

@@ -45,8 +45,16 @@ typedef struct tlx_id3_read_cache {
   int32_t tail_at;
   uint32_t tail_len;
   uint8_t tail[TLX_ID3_TRAILER_SIZE];
+  void* decoded; /* the frame decoded last (id3_frame_decode.h), or null */
   void* walk; /* the frame walk over these bytes (one heap block), or null */
+  int32_t failed; /* TLX_ID3_FAILED_* bits of the content access since the
+                     caller last took them (tlx_id3_take_content_failure);
+                     kept by sessions and resets */
 } tlx_id3_read_cache;
+
+/* Bits of tlx_id3_read_cache::failed. */
+#define TLX_ID3_FAILED_IO 0x1    /* the system failed a read or positioning */
+#define TLX_ID3_FAILED_NOMEM 0x2 /* a buffer of the content access was refused */
 
 /* The work area of a context. Everything before write_buf starts zeroed
  * (temp_fd -1); the two large buffers after it are never cleared as a

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "id3_internal.h"
+#include "id3_v24.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ uint8_t EncodeFlags(int32_t version, const int32_t* flags) {
   uint8_t byte = flags[0] ? 0x80 : 0;
   if (version == TLX_ID3_V22) {
     if (flags[1]) byte |= 0x40;
-  } else if (version == TLX_ID3_V23) {
+  } else if (version == TLX_ID3_V23 || version == TLX_ID3_V24) {
     if (flags[2]) byte |= 0x40;
     if (flags[3]) byte |= 0x20;
   }
@@ -121,6 +122,11 @@ void Layout(tlx_id3_work* work) {
 // reading from the start of the file again.
 int32_t CopyStoredFrame(tlx_id3_context* ctx, const tlx_id3_frame_entry* entry,
                         int32_t unsync, uint32_t* content_at) {
+  if (ctx->work->version == TLX_ID3_V24) {
+    *content_at = UINT32_MAX;
+    int32_t rc = PutAt(ctx, entry->new_offset, nullptr, 0);
+    return rc != TLX_ID3_OK ? rc : tlx_id3_v24_copy_frame(ctx, entry, unsync, WriteOutput);
+  }
   if (*content_at != entry->offset &&
       tlx_id3_seek_content_unsync(ctx, entry->offset, 0, unsync) < 0) {
     return TLX_ID3_E_SEEK;
@@ -232,8 +238,10 @@ int32_t WriteTemp(tlx_id3_context* ctx, const tlx_id3_v2_header* r, uint32_t pad
   if (rc != TLX_ID3_OK) return rc;
   if (tlx_set_end_of_file(work->temp_fd) != 0) return TLX_ID3_E_SYSTEM;
 
-  // A stored header, even one of size 0, is never copied as audio data.
+  // A stored header, even one of size 0, is never copied as audio data, nor
+  // is the footer of an ID3v2.4 tag, which the rewrite drops.
   uint32_t audio_start = has_tag ? (uint32_t)stored.size + TLX_ID3_HEADER_SIZE : 0;
+  if (has_tag && stored.has_footer) audio_start += TLX_ID3_HEADER_SIZE;
   bool at_end = false;
   rc = SeekContentForRead(ctx, audio_start, &at_end);
   if (rc != TLX_ID3_OK) return rc;
@@ -384,7 +392,7 @@ int32_t tlx_id3_v2_commit(tlx_id3_context* ctx, const tlx_id3_v2_header* header)
   // Frames are copied de-unsynchronised, so the new tag never is.
   work->header_flags = &work->header_flags_byte;
   work->header_flags_byte &= (uint8_t)~kFlagUnsync;
-  if (work->version == TLX_ID3_V23) {
+  if (work->version == TLX_ID3_V23 || work->version == TLX_ID3_V24) {
     rc = CheckHeaderFlag(ctx);
     if (rc != TLX_ID3_OK) return rc;
   }
@@ -417,7 +425,7 @@ int32_t tlx_id3_v2_remove_extended_header(tlx_id3_context* ctx) {
     tlx_trace_error(kParamInvalid, kName);
     return TLX_ID3_E_PARAM;
   }
-  if (ctx->work->version != TLX_ID3_V23) {
+  if (ctx->work->version != TLX_ID3_V23 && ctx->work->version != TLX_ID3_V24) {
     tlx_trace_error(kNoExHeader, kName);
     return TLX_ID3_E_UNSUPPORTED;
   }
@@ -495,6 +503,8 @@ int32_t tlx_id3_v2_adjust_padding_size(tlx_id3_context* ctx, uint32_t padding) {
   // The stored flags stay, except unsynchronisation: the frames are written
   // de-unsynchronised, and a reader must not undo it a second time.
   uint8_t flags_byte = EncodeFlags(work->version, &r.unsync) & (uint8_t)~kFlagUnsync;
+  // An ID3v2.4 extended header is not kept.
+  if (work->ext_header == nullptr) flags_byte &= (uint8_t)~kFlagExtHeader;
   Layout(work);
   rc = WriteAndReplace(ctx, &r, padding, flags_byte);
   // A failure ends the transaction this operation opened, so the context is

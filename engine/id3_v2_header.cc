@@ -1,6 +1,7 @@
 // The ID3v2 tag as the engine reads it: the 10-byte header, the extended
-// header, the frame headers of versions 2.2 and 2.3, and the walk over the
-// frames that counts them, finds one, or lists them for editing.
+// header, the frame headers of versions 2.2 and 2.3 (2.4 in id3_v24_frame.cc),
+// and the walk over the frames that counts them, finds one, or lists them for
+// editing.
 //
 // Files come from anywhere, so every size read here is treated as a claim:
 // the walk never goes past the end of the file, sums are kept in 64 bits so
@@ -8,7 +9,9 @@
 // least one frame header.
 #include <string.h>
 
+#include "id3_frame_decode.h"
 #include "id3_internal.h"
+#include "id3_v24.h"
 #include "id3_v2_walk.h"
 
 namespace {
@@ -40,7 +43,8 @@ int32_t ReadHeaderRecord(tlx_id3_context* ctx, tlx_id3_v2_header* header, const 
   if (rc != TLX_ID3_OK) return rc;
   header->version = VersionCode(raw[3], raw[4]);
   header->size = static_cast<int32_t>(tlx_id3_syncsafe_decode(raw + 6));
-  if (header->version != TLX_ID3_V22 && header->version != TLX_ID3_V23) {
+  const bool v24 = header->version == TLX_ID3_V24 && tlx_id3_v24_enabled(ctx);
+  if (header->version != TLX_ID3_V22 && header->version != TLX_ID3_V23 && !v24) {
     return Fail("in %s() ID3v2 version is unsupported.", name, TLX_ID3_E_UNSUPPORTED);
   }
   header->unsync = (raw[5] & 0x80) ? 1 : 0;
@@ -49,6 +53,7 @@ int32_t ReadHeaderRecord(tlx_id3_context* ctx, tlx_id3_v2_header* header, const 
   } else {
     header->has_ext_header = (raw[5] & 0x40) ? 1 : 0;
     header->experimental = (raw[5] & 0x20) ? 1 : 0;
+    header->has_footer = v24 && (raw[5] & 0x10) ? 1 : 0;
   }
   return TLX_ID3_OK;
 }
@@ -76,6 +81,20 @@ int32_t WalkEnd(tlx_id3_context* ctx, const tlx_id3_v2_header* header, uint64_t*
                      TLX_ID3_HEADER_SIZE;
   *end = tag_end < static_cast<uint64_t>(length) ? tag_end : static_cast<uint64_t>(length);
   return TLX_ID3_OK;
+}
+
+// ID3v2.4 frame headers are never unsynchronised: its walk goes over plain
+// file offsets whatever the tag's flag says.
+int32_t WalkUnsync(const tlx_id3_v2_header* header) {
+  return header->version == TLX_ID3_V24 ? 0 : header->unsync;
+}
+
+// Whether an ID3v2.4 tag stores plain 32-bit frame sizes; 0 for the others.
+int32_t SizeMode(tlx_id3_context* ctx, const tlx_id3_v2_header* header, uint64_t first,
+                 uint64_t end, int32_t* plain) {
+  *plain = 0;
+  if (header->version != TLX_ID3_V24) return TLX_ID3_OK;
+  return tlx_id3_v24_size_mode(ctx, first, end, plain);
 }
 
 // Positions at content offset `offset`. With unsynchronisation the walk keeps
@@ -117,8 +136,11 @@ int32_t SeekFrame(tlx_id3_context* ctx, int32_t unsync, Cursor* cursor, uint64_t
 // Parses one frame header at the current position. consumed is 0 when fewer
 // bytes than a frame header remain in the tag.
 int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
-                         uint64_t remaining, tlx_id3_v2_frame_header* frame,
-                         uint64_t* consumed) {
+                         int32_t plain_sizes, uint64_t remaining,
+                         tlx_id3_v2_frame_header* frame, uint64_t* consumed) {
+  if (header->version == TLX_ID3_V24) {
+    return tlx_id3_v24_parse_frame_header(ctx, remaining, plain_sizes, frame, consumed);
+  }
   memset(frame, 0, sizeof *frame);
   *consumed = 0;
   uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
@@ -162,7 +184,8 @@ int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
   return TLX_ID3_OK;
 }
 
-// Runs a walk for a public operation: header, then the walk.
+// Runs a walk for a public operation: header, then the walk. A search
+// reports the size of the frame it found as its data calls hand it out.
 int32_t HeaderAndWalk(tlx_id3_context* ctx, const char* name, bool default_header,
                       const tlx_id3_v2_walk_query* query, tlx_id3_v2_walk_result* result) {
   tlx_id3_v2_header header;
@@ -172,7 +195,9 @@ int32_t HeaderAndWalk(tlx_id3_context* ctx, const char* name, bool default_heade
     memset(&header, 0, sizeof header);
     header.version = TLX_ID3_V23;
   }
-  return tlx_id3_v2_walk(ctx, &header, query, result);
+  rc = tlx_id3_v2_walk(ctx, &header, query, result);
+  if (rc != TLX_ID3_OK || !result->found) return rc;
+  return tlx_id3_report_decoded_size(ctx, &header, &result->frame);
 }
 
 }  // namespace
@@ -206,6 +231,7 @@ int32_t tlx_id3_v2_first_frame_offset(tlx_id3_context* ctx, const tlx_id3_v2_hea
     *offset = TLX_ID3_HEADER_SIZE;
     return TLX_ID3_OK;
   }
+  if (header->version == TLX_ID3_V24) return tlx_id3_v24_first_frame_offset(ctx, offset);
   uint8_t bytes[14];
   int32_t rc = ReadExtendedHeaderBytes(ctx, header, bytes);
   if (rc != TLX_ID3_OK) return rc;
@@ -283,12 +309,14 @@ WalkMemo* RecordWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
   memo->rc = tlx_id3_v2_first_frame_offset(ctx, header, &first);
   if (memo->rc == TLX_ID3_OK) memo->rc = WalkEnd(ctx, header, &memo->end);
   memo->first = first;
+  int32_t plain_sizes = 0;
+  if (memo->rc == TLX_ID3_OK) memo->rc = SizeMode(ctx, header, first, memo->end, &plain_sizes);
   if (memo->rc != TLX_ID3_OK) return memo;
   Cursor cursor;
   uint64_t offset = first;
   while (offset < memo->end) {
     int32_t pos = 0;
-    int32_t rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
+    int32_t rc = SeekFrame(ctx, WalkUnsync(header), &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) {
       WalkStep* step = AddStep(&memo, kStepFailed);
       if (step == NULL) return DropMemo(memo);
@@ -304,7 +332,8 @@ WalkMemo* RecordWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
     }
     tlx_id3_v2_frame_header frame;
     uint64_t consumed = 0;
-    rc = ParseFrameHeader(ctx, header, memo->end - static_cast<uint64_t>(pos), &frame, &consumed);
+    rc = ParseFrameHeader(ctx, header, plain_sizes, memo->end - static_cast<uint64_t>(pos), &frame,
+                          &consumed);
     WalkStep* step = AddStep(&memo, rc != TLX_ID3_OK ? kStepFailed
                                     : consumed == 0 || frame.id == 0 ? kStepPadding
                                                                      : kStepFrame);
@@ -388,12 +417,15 @@ int32_t tlx_id3_v2_walk(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
   uint64_t end = 0;
   rc = WalkEnd(ctx, header, &end);
   if (rc != TLX_ID3_OK) return rc;
+  int32_t plain_sizes = 0;
+  rc = SizeMode(ctx, header, first, end, &plain_sizes);
+  if (rc != TLX_ID3_OK) return rc;
 
   Cursor cursor;
   uint64_t offset = first;
   while (offset < end) {
     int32_t pos = 0;
-    rc = SeekFrame(ctx, header->unsync, &cursor, offset, &pos);
+    rc = SeekFrame(ctx, WalkUnsync(header), &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) return rc;
     result->frame_pos = pos;
     // Stuffing makes the file bytes of an unsynchronised tag outnumber its
@@ -403,8 +435,8 @@ int32_t tlx_id3_v2_walk(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
       break;
     }
     uint64_t consumed = 0;
-    rc = ParseFrameHeader(ctx, header, end - static_cast<uint64_t>(pos), &result->frame,
-                          &consumed);
+    rc = ParseFrameHeader(ctx, header, plain_sizes, end - static_cast<uint64_t>(pos),
+                          &result->frame, &consumed);
     if (rc != TLX_ID3_OK) return rc;
     if (consumed == 0 || result->frame.id == 0) {
       memset(&result->frame, 0, sizeof result->frame);  // padding
@@ -434,6 +466,7 @@ int32_t tlx_id3_v2_read_frame_list(tlx_id3_context* ctx, const tlx_id3_v2_header
   uint64_t end = 0;
   rc = WalkEnd(ctx, header, &end);
   if (rc != TLX_ID3_OK) return rc;
+  if (header->version == TLX_ID3_V24) return tlx_id3_v24_read_frame_list(ctx, header, first, end);
 
   const uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
   // Appending at the tail keeps building a long list linear.
@@ -536,6 +569,12 @@ int32_t tlx_id3_v2_get_extended_header(tlx_id3_context* ctx,
   if (rc != TLX_ID3_OK) return rc;
   if (!header.has_ext_header) {
     return Fail("in %s() extendHeader is not found.", kName, TLX_ID3_E_NOT_FOUND);
+  }
+  if (header.version == TLX_ID3_V24) {
+    rc = tlx_id3_v24_read_extended_header(ctx, ext);
+    if (rc != TLX_ID3_OK) return Fail("in %s() TLX_SQA_READ() failed.", kName, rc);
+    tlx_trace("tlx_id3_v2_get_extended_header() exit");
+    return TLX_ID3_OK;
   }
   uint8_t bytes[14];
   rc = ReadExtendedHeaderBytes(ctx, &header, bytes);

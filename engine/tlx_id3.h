@@ -113,11 +113,13 @@ typedef struct tlx_id3_v2_header {
   int32_t has_footer;     /**< ID3v2.4 flag 0x10 */
 } tlx_id3_v2_header;
 
-/** The ID3v2.3 extended header. */
+/** The extended header of an ID3v2.3 or, with TLX_ID3_OPTION_V24, an
+ * ID3v2.4 tag. */
 typedef struct tlx_id3_v2_extended_header {
-  uint32_t padding_size; /**< padding size it declares */
+  uint32_t padding_size; /**< padding size it declares (ID3v2.3; 0 for 2.4) */
   int32_t has_crc;       /**< 1 when a CRC is present */
-  uint8_t crc[5]; /**< the first four bytes hold the stored CRC */
+  uint8_t crc[5]; /**< ID3v2.3: the first four bytes hold the stored CRC;
+                       ID3v2.4: the five stored bytes (35 bits, sync-safe) */
 } tlx_id3_v2_extended_header;
 
 /** A frame header. For ID3v2.2 frames only id and size are filled.
@@ -125,8 +127,15 @@ typedef struct tlx_id3_v2_extended_header {
  * As read from an ID3v2.4 tag (and from any tag with TLX_ID3_OPTION_V24),
  * size is the length of the data that tlx_id3_v2_get_frame_data hands out:
  * unsynchronisation and compression undone (an encrypted frame stays as
- * stored, only its unsynchronisation undone). When a frame is added, size is
- * the length of the data given, which the engine writes as it is. */
+ * stored, only its unsynchronisation undone). A frame whose data cannot be
+ * decoded (damaged compressed data, or data missing from the file) keeps
+ * its stored size, and reading its data fails. Streaming hands out the stored
+ * bytes: tlx_id3_v2_get_frame_data_init sets that count itself.
+ *
+ * When a frame is added, size is the length of the data given, which the
+ * engine writes as it is: an ID3v2.4 frame gets the flags the record sets
+ * (unsync marks data the caller unsynchronised), and a compressed one always
+ * a data length indicator, decompressed_size. */
 typedef struct tlx_id3_v2_frame_header {
   uint32_t id;   /**< identifier as a number (TLX_ID3_FRAME_ID) */
   uint32_t size; /**< data size less the extra header bytes (see above) */
@@ -205,6 +214,17 @@ TLX_API int32_t tlx_id3_get_mode(tlx_id3_context* ctx, int32_t* mode);
 /** The context's path; the string belongs to the engine and lives as long as
  * the context. @return TLX_ID3_OK. */
 TLX_API int32_t tlx_id3_get_path(tlx_id3_context* ctx, const wchar_t** path);
+/** Reports and clears what the context's access to its file failed at since
+ * it was created or this was last called. The other functions turn a failed
+ * read or positioning into codes (TLX_ID3_E_READ, TLX_ID3_E_SEEK,
+ * TLX_ID3_E_NOT_FOUND) that also stand for a file that ends early or has no
+ * tag; a caller that must not take an unreadable file for one without a tag
+ * or frame asks this after reading. Reaching the end of the file and asking
+ * for a position out of range count as nothing here.
+ * @return TLX_ID3_OK when nothing failed; TLX_ID3_E_READ when the system
+ *   failed a read or positioning (an I/O error); else TLX_ID3_E_NOMEM when a
+ *   buffer of the file's content could not be allocated; TLX_ID3_E_PARAM. */
+TLX_API int32_t tlx_id3_take_content_failure(tlx_id3_context* ctx);
 /** Writes out buffered frame data and syncs the file (or the temporary file
  * of a rewrite) to disk.
  * @return TLX_ID3_OK; TLX_ID3_E_SEEK or TLX_ID3_E_WRITE for the buffer;
@@ -214,14 +234,14 @@ TLX_API int32_t tlx_id3_flush_content(tlx_id3_context* ctx);
 /* ---- ID3v2 header and frame index --------------------------------------- */
 /** Reads the tag header into @p header.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (no tag magic); TLX_ID3_E_UNSUPPORTED
- *   for a version other than 2.2 and 2.3 (version and size are still filled);
- *   TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
+ *   for a version other than 2.2 and 2.3, and 2.4 with TLX_ID3_OPTION_V24
+ *   (version and size are still filled); TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_header(tlx_id3_context* ctx, tlx_id3_v2_header* header);
 /** As tlx_id3_v2_get_header, but a missing, unsupported or unreadable tag
  * reads as an empty ID3v2.3 tag (version TLX_ID3_V23, size 0) with
  * TLX_ID3_OK. */
 TLX_API int32_t tlx_id3_v2_get_header2(tlx_id3_context* ctx, tlx_id3_v2_header* header);
-/** Reads the ID3v2.3 extended header into @p ext.
+/** Reads the extended header into @p ext (ID3v2.4: only the CRC applies).
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND (none, or no tag); the codes of
  *   tlx_id3_v2_get_header; TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_get_extended_header(tlx_id3_context* ctx,
@@ -254,14 +274,19 @@ TLX_API int32_t tlx_id3_v2_get_frame_header(tlx_id3_context* ctx, uint32_t id,
 /* ---- Frame data --------------------------------------------------------- */
 /** Copies the data of the @p occurrence-th frame @p id into the caller's
  * @p buffer, which holds @p *size bytes; @p *size becomes the bytes copied
- * (at most the frame's size). Unsynchronisation is removed, and the first
- * string of a UTF-16 big-endian text or URL frame is turned little-endian.
+ * (at most the frame's size). Unsynchronisation is removed (with
+ * TLX_ID3_OPTION_V24 also compressed data inflated, in ID3v2.3 tags too),
+ * and the first string of a UTF-16 big-endian text or URL frame is turned
+ * little-endian.
  * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_frame_header;
- *   TLX_ID3_E_READ (the buffer may then hold partial data). */
+ *   TLX_ID3_E_READ (the buffer may then hold partial data);
+ *   TLX_ID3_E_CORRUPT for compressed data that does not inflate;
+ *   TLX_ID3_E_NOMEM. */
 TLX_API int32_t tlx_id3_v2_get_frame_data(tlx_id3_context* ctx, uint32_t id,
                                           uint32_t occurrence, uint32_t* size,
                                           uint8_t* buffer);
-/** The file offset of the data of the @p occurrence-th frame @p id.
+/** The file offset of the data of the @p occurrence-th frame @p id: right
+ * after its frame header, where its stored extra bytes and data begin.
  * @return TLX_ID3_OK; TLX_ID3_E_NOT_FOUND; the codes of
  *   tlx_id3_v2_get_header. */
 TLX_API int32_t tlx_id3_v2_get_frame_data_offset(tlx_id3_context* ctx, uint32_t id,
@@ -354,6 +379,11 @@ TLX_API int32_t tlx_id3_v1_stage(tlx_id3_context* ctx, int32_t field, const char
 /** Opens an editing transaction (state TLX_ID3_STATE_EDITING) on the stored
  * tag, or on an empty ID3v2.3 tag when the file has none. Frame edits change
  * a list in memory; nothing reaches the file before tlx_id3_v2_edit_end.
+ * With TLX_ID3_OPTION_V24 an ID3v2.4 tag stays ID3v2.4: new frames get
+ * ID3v2.4 headers, stored ones are rewritten only as far as they must to
+ * stand on their own (sync-safe sizes; stuffing that only the tag's
+ * unsynchronisation flag covered is removed), and the extended header and
+ * the footer are dropped.
  * @return TLX_ID3_OK; TLX_ID3_E_STATE unless idle; TLX_ID3_E_NOMEM;
  *   TLX_ID3_E_READ; TLX_ID3_E_SEEK. */
 TLX_API int32_t tlx_id3_v2_edit_begin(tlx_id3_context* ctx);
@@ -386,8 +416,8 @@ TLX_API int32_t tlx_id3_v2_update_frame(tlx_id3_context* ctx,
  * A failure before the file is replaced leaves it unchanged and the
  * transaction open; when the file cannot be reopened after the move
  * (TLX_ID3_E_OPEN) the context is only fit to be destroyed.
- * @return TLX_ID3_OK; TLX_ID3_E_STATE (also for an ID3v2.3 extended header
- *   whose header flag disagrees); TLX_ID3_E_SYSTEM, TLX_ID3_E_READ,
+ * @return TLX_ID3_OK; TLX_ID3_E_STATE (also when the extended header flag
+ *   disagrees with the extended header held; ID3v2.4 holds none); TLX_ID3_E_SYSTEM, TLX_ID3_E_READ,
  *   TLX_ID3_E_WRITE, TLX_ID3_E_SEEK, TLX_ID3_E_CLOSE, TLX_ID3_E_OPEN or
  *   TLX_ID3_E_NOMEM from the rewrite. */
 TLX_API int32_t tlx_id3_v2_edit_end(tlx_id3_context* ctx);
@@ -400,7 +430,8 @@ enum {
 };
 /** Commits the stored tag plus one frame whose @p frame->size data bytes
  * follow through tlx_id3_v2_edit_frame_progress (state
- * TLX_ID3_STATE_WRITING). The file must hold an ID3v2.2 or ID3v2.3 tag;
+ * TLX_ID3_STATE_WRITING). The file must hold an ID3v2.2 or ID3v2.3 tag
+ * (or ID3v2.4 with TLX_ID3_OPTION_V24);
  * needs the idle state.
  * @return TLX_ID3_OK; the codes of tlx_id3_v2_get_header; TLX_ID3_E_NOT_FOUND
  *   or TLX_ID3_E_PARAM (read only) for the frame to replace; the codes of
@@ -425,8 +456,8 @@ TLX_API int32_t tlx_id3_v2_edit_frame_fin(tlx_id3_context* ctx);
  * experimental (the same order as in tlx_id3_v2_header).
  * @return TLX_ID3_OK; TLX_ID3_E_PARAM; TLX_ID3_E_STATE. */
 TLX_API int32_t tlx_id3_v2_set_header_flag_info(tlx_id3_context* ctx, const int32_t* flags);
-/** Drops the extended header from the transaction (ID3v2.3 only) and clears
- * its header flag.
+/** Drops the extended header from the transaction (ID3v2.3 and 2.4) and
+ * clears its header flag.
  * @return TLX_ID3_OK; TLX_ID3_E_UNSUPPORTED for ID3v2.2; the codes of
  *   tlx_id3_v2_get_header (TLX_ID3_E_NOT_FOUND without a stored tag);
  *   TLX_ID3_E_STATE. */
@@ -434,7 +465,8 @@ TLX_API int32_t tlx_id3_v2_remove_extended_header(tlx_id3_context* ctx);
 /** Sets or updates the extended header of the transaction (ID3v2.3 only);
  * the caller also sets the has_ext_header flag with
  * tlx_id3_v2_set_header_flag_info.
- * @return TLX_ID3_OK; TLX_ID3_E_UNSUPPORTED; TLX_ID3_E_NOMEM;
+ * @return TLX_ID3_OK; TLX_ID3_E_UNSUPPORTED for ID3v2.2 and ID3v2.4, whose
+ *   extended header the engine does not write; TLX_ID3_E_NOMEM;
  *   TLX_ID3_E_PARAM; TLX_ID3_E_STATE. */
 TLX_API int32_t tlx_id3_v2_add_extended_header(tlx_id3_context* ctx,
                                                const tlx_id3_v2_extended_header* ext);

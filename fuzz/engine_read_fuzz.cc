@@ -1,11 +1,13 @@
 // The engine's read path: header queries, the frame walk, frame data read
-// whole and streamed, and the ID3v1 getters.
+// whole and streamed, and the ID3v1 getters; once more with ID3v2.4 and
+// decoding on, inside a read session for inputs of odd length.
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fuzz_common.h"
+#include "id3_internal.h"
 #include "tlx_id3.h"
 
 namespace {
@@ -129,6 +131,10 @@ extern "C" int TagkitFuzzEngineRead(const std::uint8_t* data, std::size_t size) 
   }
   WalkFrames(&ctx, size);
   ReadTrailer(&ctx);
+  if (tlx_id3_set_options(&ctx, TLX_ID3_OPTION_V24) != TLX_ID3_OK) Fail(kTarget, "options refused");
+  if (size % 2 == 1) tlx_id3_read_session_begin(&ctx);
+  WalkFrames(&ctx, size);
+  tlx_id3_read_session_end(&ctx);
   // The container's magic is accepted too once it is allowed.
   if (size >= 3 && std::memcmp(data, "kq7", 3) == 0 &&
       tlx_id3_v2_set_allow_tag_id(&ctx, "kq7") == TLX_ID3_OK) {

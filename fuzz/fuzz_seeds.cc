@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include <zlib.h>
+
 namespace tagkit_fuzz {
 namespace {
 
@@ -34,6 +36,36 @@ Bytes Tag(std::uint8_t major, std::uint8_t flags, const Bytes& body, const char*
 Bytes F23(const std::string& id, const Bytes& data, std::uint8_t status = 0,
           std::uint8_t format = 0) {
   return Cat({Str(id), Be32(static_cast<std::uint32_t>(data.size())), {status, format}, data});
+}
+
+Bytes F24(const std::string& id, const Bytes& data, std::uint8_t status = 0,
+          std::uint8_t format = 0) {
+  return Cat({Str(id), SyncSafe(static_cast<std::uint32_t>(data.size())), {status, format}, data});
+}
+
+// A frame whose header stores its size as a plain 32-bit integer.
+Bytes PlainSized(const std::string& id, const Bytes& data) {
+  return Cat({Str(id), Be32(static_cast<std::uint32_t>(data.size())), {0, 0}, data});
+}
+
+Bytes Zlib(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(size);
+  compress(out.data(), &size, data.data(), static_cast<uLong>(data.size()));
+  out.resize(size);
+  return out;
+}
+
+// Stuffs a 00 after every FF that precedes 00, a byte >= E0, or the end.
+Bytes Unsync(const Bytes& data) {
+  Bytes out;
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    out.push_back(data[i]);
+    if (data[i] == 0xFF && (i + 1 == data.size() || data[i + 1] == 0 || data[i + 1] >= 0xE0)) {
+      out.push_back(0);
+    }
+  }
+  return out;
 }
 
 Bytes F22(const std::string& id, const Bytes& data) {
@@ -114,6 +146,16 @@ Bytes Frames23() {
               F23("GEOB", Geob("application/QZVLX", "USR_QZVLX", true))});
 }
 
+Bytes Utf8(const std::string& text) { return Cat({{3}, Str(text), {0}}); }
+
+Bytes Frames24() {
+  return Cat({F24("TIT2", Utf8("Title")), F24("TPE1", Utf16Le("Artist")),
+              F24("TALB", Cat({{2}, {0, 'A', 0, 'l'}})), F24("TCON", Latin("17")),
+              F24("TDRC", Latin("2008-05-12T12:30")), F24("TXXX", Cat({{3}, Str("d"), {0}, Str("v")})),
+              F24("COMM", Cat({{3}, Str("eng"), {0}, Str("c")})), F24("APIC", Cat({Picture23(), Zeros(200)})),
+              F24("UFID", MusicId()), F24("GEOB", Geob("binary", "USR_MTDID", false))});
+}
+
 Bytes Frames22() {
   return Cat({F22("TT2", Latin("Title")), F22("TP1", Utf16Le("Artist")),
               F22("TAL", Utf16Be("Album")), F22("TCO", Latin("Rock")), F22("TRK", Latin("7")),
@@ -166,6 +208,49 @@ std::vector<std::pair<std::string, Bytes>> MadeSeeds() {
                           F23("TALB", Cat({{3}, Latin("encrypted")}), 0, 0x40), Zeros(10)})),
            Audio(64)}));
   add("v24", Cat({Tag(4, 0, Cat({F23("TIT2", Latin("Four")), Zeros(10)})), Audio(100)}));
+  add("v24-full", Cat({Tag(4, 0, Cat({Frames24(), Zeros(64)})), Audio(300), V1("Four", 4, 4)}));
+  const Bytes text = Utf8("compressed text compressed text compressed text");
+  add("v24-compressed",
+      Cat({Tag(4, 0, Cat({F24("TIT2", Cat({SyncSafe(std::uint32_t(text.size())), Zlib(text)}), 0, 0x09),
+                          F24("APIC", Cat({SyncSafe(1000), Zlib(Cat({Picture23(), Zeros(983)}))}), 0, 0x09),
+                          F24("TPE1", Zlib(Latin("no length indicator")), 0, 0x08), Zeros(16)})),
+           Audio(100)}));
+  add("v24-frame-unsync",
+      Cat({Tag(4, 0, Cat({F24("TIT2", Unsync({0, 'A', 0xFF, 0xE0, 0xFF, 0x00, 'B', 0xFF}), 0, 0x02),
+                          F24("APIC", Cat({SyncSafe(14), Unsync(Cat({Picture23()}))}), 0, 0x03),
+                          F24("TALB", Cat({SyncSafe(60), Unsync(Zlib(Cat({Latin("z"), {0xFF, 0xFF}, Zeros(57)})))}), 0, 0x0B),
+                          Zeros(8)})),
+           Audio(100)}));
+  add("v24-tag-unsync",
+      Cat({Tag(4, 0x80, Cat({F24("TIT2", Unsync({0, 'T', 0xFF, 0x00, 'x'})),
+                             F24("TPE1", Unsync({0, 'P', 0xFF, 0xF0}), 0, 0x02), Zeros(12)})),
+           Audio(100)}));
+  add("v24-forged-length",
+      Cat({Tag(4, 0, Cat({F24("TIT2", Cat({SyncSafe(0x0FFFFFFF), Zlib(text)}), 0, 0x09),
+                          F24("TPE1", Cat({SyncSafe(0x0FFFFFFF), Latin("plain")}), 0, 0x01),
+                          F24("TALB", Cat({SyncSafe(5), Str("not zlib")}), 0, 0x09)})),
+           Audio(100)}));
+  add("v24-zip-bomb", Cat({Tag(4, 0, F24("APIC", Cat({SyncSafe(0), Zlib(Zeros(4u << 20))}), 0, 0x09)),
+                           Audio(64)}));
+  add("v24-footer", Cat({Tag(4, 0x10, F24("TIT2", Latin("Footer"))), Str("3DI"), {4, 0, 0x10},
+                         SyncSafe(17), Audio(100)}));
+  add("v24-ext-header",
+      Cat({Tag(4, 0x40, Cat({SyncSafe(15), {1, 0x70, 0, 5, 1, 2, 3, 4, 5, 1, 0x1F}, F24("TIT2", Latin("E")),
+                             Zeros(10)})),
+           Audio(100)}));
+  add("v24-ext-flag-only", Cat({Tag(4, 0x40, Cat({F24("TIT2", Latin("No ext")), Zeros(10)})), Audio(100)}));
+  add("v24-plain-sizes",
+      Cat({Tag(4, 0, Cat({PlainSized("TIT2", Cat({Latin("Plain"), Zeros(200)})), PlainSized("TPE1", Latin("P")),
+                          PlainSized("APIC", Cat({Picture23(), Zeros(300)})), Zeros(10)})),
+           Audio(100)}));
+  add("v24-grouped-encrypted",
+      Cat({Tag(4, 0, Cat({F24("TIT2", Cat({{7}, Latin("grouped")}), 0x70, 0x40),
+                          F24("TALB", Cat({{0x80}, Latin("encrypted")}), 0, 0x04),
+                          F24("TPE1", Cat({{7, 0x80}, SyncSafe(40), Zlib(text)}), 0, 0x4D)})),
+           Audio(100)}));
+  add("v23-compressed", Cat({Tag(3, 0, Cat({F23("TIT2", Cat({Be32(std::uint32_t(text.size())), Zlib(text)}), 0, 0x80),
+                                           Zeros(10)})),
+                             Audio(100)}));
   add("v23-revision-1", Cat({Cat({Str("ID3"), {3, 1, 0}, SyncSafe(20)}), F23("TIT2", Latin("R")),
                              Zeros(9), Audio(50)}));
   // Declared sizes far beyond the file's few kilobytes.

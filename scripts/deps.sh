@@ -1,5 +1,5 @@
 # Debian packages that building, testing and the demo need.
-TAGKIT_PACKAGES=(cmake g++ make pkg-config libboost-dev libgtest-dev libbenchmark-dev python3 python3-mutagen doxygen)
+TAGKIT_PACKAGES=(cmake g++ make pkg-config libboost-dev zlib1g-dev libgtest-dev libbenchmark-dev python3 python3-mutagen doxygen)
 
 install_deps() {
   local missing=()

@@ -31,7 +31,7 @@ die() {
 
 # ---- Tools -------------------------------------------------------------------
 phase "installing the cross compilers and Wine"
-WIN_PACKAGES=(cmake make python3 libboost-dev googletest
+WIN_PACKAGES=(cmake make python3 libboost-dev googletest libz-mingw-w64-dev
               g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
               binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 wine)
 missing=()

@@ -27,6 +27,7 @@ bool FaultHit(tlx_fault_op op) {
   if (g_fault.armed_op != op || n != g_fault.armed_at) return false;
   g_fault.armed_op = -1;
   g_fault.fired = 1;
+  NoteFailure(TLX_FAILURE_IO);
   return true;
 }
 

@@ -214,7 +214,8 @@ int32_t Decode1252Into(const char* bytes, size_t length, wchar_t* target, int32_
   return needed;
 }
 
-// Emits the characters of UTF-16LE units; a lone surrogate becomes U+FFFD.
+// Emits the characters of UTF-16LE units. A lone surrogate is emitted as it
+// is, so that text read from a tag and written back keeps every unit.
 template <typename Emit>
 void DecodeUtf16Le(const unsigned char* bytes, uint32_t unit_count, Emit emit) {
   for (uint32_t i = 0; i < unit_count;) {
@@ -233,7 +234,7 @@ void DecodeUtf16Le(const unsigned char* bytes, uint32_t unit_count, Emit emit) {
         continue;
       }
     }
-    emit(unit >= 0xD800 && unit <= 0xDFFF ? kReplacement : static_cast<wchar_t>(unit));
+    emit(static_cast<wchar_t>(unit));
   }
 }
 
@@ -263,27 +264,33 @@ std::wstring Utf8ToWide(const char* text, size_t length) { return DecodeUtf8(tex
 
 extern "C" {
 
-int32_t tlx_set_thread_code_page(uint32_t code_page) {
+int32_t tlx_set_thread_code_page(uint32_t code_page) try {
   if (!IsSupported(code_page)) return -1;
   g_code_page = code_page;
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
 uint32_t tlx_get_thread_code_page(void) { return CodePage(); }
 
 int32_t tlx_multibyte_to_wide(const char* source, int32_t source_length, wchar_t* target,
-                              int32_t capacity) {
+                              int32_t capacity) try {
   if (source == nullptr || source_length == 0 || source_length < -1 || capacity < 0) return 0;
   size_t length = source_length == -1 ? strlen(source) + 1 : static_cast<size_t>(source_length);
   if (CodePage() == kCodePageLatin) return Decode1252Into(source, length, target, capacity);
   return Deliver(DecodeThread(source, length), target, capacity);
+} catch (...) {
+  return tlx_internal::CaughtFailure(0);
 }
 
 int32_t tlx_wide_to_multibyte(const wchar_t* source, int32_t source_length, char* target,
-                              int32_t capacity) {
+                              int32_t capacity) try {
   if (source == nullptr || source_length == 0 || source_length < -1 || capacity < 0) return 0;
   size_t length = source_length == -1 ? wcslen(source) + 1 : static_cast<size_t>(source_length);
   return Deliver(EncodeThread(source, length), target, capacity);
+} catch (...) {
+  return tlx_internal::CaughtFailure(0);
 }
 
 int32_t tlx_utf16le_to_wide(const unsigned char* bytes, uint32_t unit_count, wchar_t* target,
@@ -303,14 +310,15 @@ int32_t tlx_utf16le_to_wide(const unsigned char* bytes, uint32_t unit_count, wch
 }
 
 int32_t tlx_wide_to_utf16le(const wchar_t* source, int32_t source_length, unsigned char* target,
-                            int32_t unit_capacity) {
+                            int32_t unit_capacity) try {
   if (source == nullptr || source_length < -1 || unit_capacity < 0) return 0;
   size_t length = source_length == -1 ? wcslen(source) + 1 : static_cast<size_t>(source_length);
   std::u16string units;
   units.reserve(length);
   for (size_t i = 0; i < length;) {
     uint32_t cp = NextWide(source, length, i);
-    if (!IsScalar(cp)) cp = kReplacement;
+    // A lone surrogate goes out as the unit it came in as (see DecodeUtf16Le).
+    if (cp > 0x10FFFF) cp = kReplacement;
     if (cp >= 0x10000) {
       cp -= 0x10000;
       units.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
@@ -328,6 +336,8 @@ int32_t tlx_wide_to_utf16le(const wchar_t* source, int32_t source_length, unsign
     target[2 * i + 1] = static_cast<unsigned char>(units[i] >> 8);
   }
   return needed;
+} catch (...) {
+  return tlx_internal::CaughtFailure(0);
 }
 
 }  // extern "C"

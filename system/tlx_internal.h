@@ -19,6 +19,17 @@ bool FaultHit(tlx_fault_op op);
 inline bool FaultHit(tlx_fault_op) { return false; }
 #endif
 
+/* Records kind as the calling thread's last failure (tlx_last_failure) and
+ * returns result, for `return NoteFailure(TLX_FAILURE_IO);`. */
+int32_t NoteFailure(int32_t kind, int32_t result = -1);
+/* For the handler of a function-try-block: records the exception being
+ * handled (std::bad_alloc: TLX_FAILURE_NOMEM) and returns result, so that no
+ * exception leaves the layer's C functions. */
+int32_t CaughtFailure(int32_t result);
+/* The two kinds, for the return statements of the file operations. */
+inline int32_t IoFailure(int32_t result = -1) { return NoteFailure(TLX_FAILURE_IO, result); }
+inline int32_t InvalidRequest() { return NoteFailure(TLX_FAILURE_INVALID, -1); }
+
 /* UTF-8 for the operating system's paths. Malformed input decodes to
  * U+FFFD; characters outside Unicode encode as U+FFFD. */
 std::string WideToUtf8(const wchar_t* text, size_t length);

@@ -125,6 +125,24 @@ TLX_API int32_t tlx_write(int handle, const void* buffer, uint32_t count);
 /** whence 0 start, 1 current, 2 end; a position past the end is clamped to the
  * end. Returns the new position or -1. */
 TLX_API int32_t tlx_lseek(int handle, int32_t offset, int32_t whence);
+/** Kinds of failure of this layer's functions (tlx_last_failure). */
+enum {
+  TLX_FAILURE_NONE = 0,    /**< nothing failed */
+  TLX_FAILURE_IO = 1,      /**< the system failed the operation (EIO, ENOSPC, a
+                                lost device...) or the fault seam did */
+  TLX_FAILURE_INVALID = 2, /**< the request could not be made: an invalid
+                                handle or argument, or a position before the
+                                start or beyond what 32 bits hold */
+  TLX_FAILURE_NOMEM = 3    /**< memory ran out */
+};
+/** The kind of failure (TLX_FAILURE_*) of the calling thread's last failed
+ * call; read it right after a call failed. tlx_read, tlx_write, tlx_lseek and
+ * tlx_copy set it on every failure (a short read at the end of the file is
+ * none); the functions that allocate memory report its exhaustion as
+ * TLX_FAILURE_NOMEM with their ordinary failure value (no exception leaves
+ * this layer); tlx_open and tlx_stat_mode start by setting
+ * TLX_FAILURE_NONE. */
+TLX_API int32_t tlx_last_failure(void);
 /** Flushes the file's data to disk. @return 0, or -1 on failure. */
 TLX_API int32_t tlx_fsync(int handle);
 /** Copies up to @p count bytes from source's position to target's position
@@ -224,13 +242,16 @@ TLX_API int32_t tlx_multibyte_to_wide(const char* source, int32_t source_length,
 TLX_API int32_t tlx_wide_to_multibyte(const wchar_t* source, int32_t source_length,
                                       char* target, int32_t capacity);
 
-/** UTF-16 little-endian bytes <-> wide characters (surrogate pairs are joined
- * on POSIX; lone surrogates become U+FFFD). unit_count counts 16-bit units.
- * With capacity 0 these return the size needed. */
+/** UTF-16 little-endian bytes <-> wide characters. Surrogate pairs are joined
+ * on POSIX; a lone surrogate is carried through unchanged both ways (one wide
+ * character holding its unit), so that text read and written back is the
+ * same. unit_count counts 16-bit units. With capacity 0 these return the size
+ * needed. */
 TLX_API int32_t tlx_utf16le_to_wide(const unsigned char* bytes, uint32_t unit_count,
                                     wchar_t* target, int32_t capacity);
-/** Wide characters to UTF-16 little-endian bytes (see tlx_utf16le_to_wide).
- * Returns the number of 16-bit units written (or needed). */
+/** Wide characters to UTF-16 little-endian bytes (see tlx_utf16le_to_wide);
+ * a value beyond U+10FFFF becomes U+FFFD. Returns the number of 16-bit units
+ * written (or needed). */
 TLX_API int32_t tlx_wide_to_utf16le(const wchar_t* source, int32_t source_length,
                                     unsigned char* target, int32_t unit_capacity);
 

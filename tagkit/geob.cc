@@ -51,25 +51,33 @@ std::int32_t CTagkit::CGeob::GetFrameDataSize() const {
 }
 
 HRESULT CTagkit::CGeob::SetDescription(const std::wstring& description) {
-  std::string narrow = tagkit_internal::WideToNarrow(description);
-  m_description = description;
-  m_description8 = std::move(narrow);
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    std::string narrow = tagkit_internal::WideToNarrow(description);
+    m_description = description;
+    m_description8 = std::move(narrow);
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CGeob::GetDescription(std::wstring& description) const {
-  description = m_description;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    description = m_description;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CGeob::SetMimeType(const std::string& mime) {
-  m_mimeType = mime;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    m_mimeType = mime;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CGeob::GetMimeType(std::string& mime) const {
-  mime = m_mimeType;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    mime = m_mimeType;
+    return S_OK;
+  });
 }
 
 // encoding 0, MIME type, zero, empty filename (zero), description, zero, data
@@ -93,54 +101,56 @@ HRESULT CTagkit::CGeob::GetFrameData(unsigned char** payload, std::int32_t& size
 }
 
 HRESULT CTagkit::CGeob::ParseFrameData(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_INVALIDARG;
-  m_dataSize = 0;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    m_dataSize = 0;
 
-  std::int32_t mimeEnd = 1;
-  while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
-  if (mimeEnd >= size) return E_INVALIDARG;
-  HRESULT hr = SetMimeType(std::string(reinterpret_cast<const char*>(payload + 1),
-                                       static_cast<std::size_t>(mimeEnd - 1)));
-  if (FAILED(hr)) return hr;
+    std::int32_t mimeEnd = 1;
+    while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
+    if (mimeEnd >= size) return E_INVALIDARG;
+    HRESULT hr = SetMimeType(std::string(reinterpret_cast<const char*>(payload + 1),
+                                         static_cast<std::size_t>(mimeEnd - 1)));
+    if (FAILED(hr)) return hr;
 
-  // The filename is taken to be empty: one zero byte, or one zero unit.
-  unsigned char encoding = payload[0];
-  if (encoding > 1) return E_FAIL;
-  std::int32_t descStart = encoding == 0 ? mimeEnd + 2 : mimeEnd + 3;
-  std::int32_t dataStart = -1;
-  if (encoding == 0) {
-    for (std::int32_t i = descStart; i < size; ++i) {
-      if (payload[i] == 0) {
-        dataStart = i + 1;
-        break;
+    // The filename is taken to be empty: one zero byte, or one zero unit.
+    unsigned char encoding = payload[0];
+    if (encoding > 1) return E_FAIL;
+    std::int32_t descStart = encoding == 0 ? mimeEnd + 2 : mimeEnd + 3;
+    std::int32_t dataStart = -1;
+    if (encoding == 0) {
+      for (std::int32_t i = descStart; i < size; ++i) {
+        if (payload[i] == 0) {
+          dataStart = i + 1;
+          break;
+        }
+      }
+    } else {
+      for (std::int32_t i = descStart; i + 1 < size; i += 2) {
+        if (payload[i] == 0 && payload[i + 1] == 0) {
+          dataStart = i + 2;
+          break;
+        }
       }
     }
-  } else {
-    for (std::int32_t i = descStart; i + 1 < size; i += 2) {
-      if (payload[i] == 0 && payload[i + 1] == 0) {
-        dataStart = i + 2;
-        break;
-      }
-    }
-  }
-  if (dataStart < 0) return E_FAIL;
+    if (dataStart < 0) return E_FAIL;
 
-  // An undecodable description is kept as empty: it then matches nothing.
-  std::wstring description;
-  HRESULT converted =
-      encoding == 0 ? AsciiBinary2Wstring(payload + descStart, dataStart - descStart, description)
-                    : Utf16Binary2Wstring(payload + descStart, dataStart - descStart, description);
-  if (FAILED(converted)) description.clear();
+    // An undecodable description is kept as empty: it then matches nothing.
+    std::wstring description;
+    HRESULT converted =
+        encoding == 0 ? AsciiBinary2Wstring(payload + descStart, dataStart - descStart, description)
+                      : Utf16Binary2Wstring(payload + descStart, dataStart - descStart, description);
+    if (FAILED(converted)) description.clear();
 
-  std::int32_t dataSize = size - dataStart;
-  unsigned char* copy = new (std::nothrow) unsigned char[dataSize > 0 ? dataSize : 1];
-  if (copy == nullptr) return E_OUTOFMEMORY;
-  if (dataSize > 0) std::memcpy(copy, payload + dataStart, static_cast<std::size_t>(dataSize));
-  delete[] m_data;
-  m_data = copy;
-  m_dataSize = dataSize;
-  return SetDescription(description);
+    std::int32_t dataSize = size - dataStart;
+    unsigned char* copy = new (std::nothrow) unsigned char[dataSize > 0 ? dataSize : 1];
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    if (dataSize > 0) std::memcpy(copy, payload + dataStart, static_cast<std::size_t>(dataSize));
+    delete[] m_data;
+    m_data = copy;
+    m_dataSize = dataSize;
+    return SetDescription(description);
+  });
 }
 
 HRESULT CTagkit::CGeob::DeleteData() {
@@ -177,8 +187,7 @@ HRESULT CTagkit::CGeob::Utf16Binary2Wstring(const unsigned char* bytes, std::int
     return E_FAIL;
   }
   std::int32_t textLength = length - 2;
-  boost::shared_array<char> units(new (std::nothrow) char[textLength + 2]());
-  if (!units) return E_OUTOFMEMORY;
+  boost::shared_array<char> units(new char[textLength + 2]());
   if (textLength > 0) std::memcpy(units.get(), bytes + 2, static_cast<std::size_t>(textLength));
   if (bigEndian) {
     HRESULT hr = SwapData(units, textLength + 2);
@@ -197,8 +206,7 @@ HRESULT CTagkit::CGeob::Utf16Binary2Wstring(const unsigned char* bytes, std::int
 HRESULT CTagkit::CGeob::SwapData(boost::shared_array<char>& bytes, std::int32_t length) {
   if (!bytes) return E_POINTER;
   if (length < 0) return E_INVALIDARG;
-  boost::shared_array<char> swapped(new (std::nothrow) char[length > 0 ? length : 1]());
-  if (!swapped) return E_OUTOFMEMORY;
+  boost::shared_array<char> swapped(new char[length > 0 ? length : 1]());
   for (std::int32_t i = 0; i + 1 < length; i += 2) {
     swapped[i] = bytes[i + 1];
     swapped[i + 1] = bytes[i];

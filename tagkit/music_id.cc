@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "tagkit_internal.h"
+
 const std::int32_t CTagkit::CMusicId::DEF_DATA_SIZE = 64;
 
 CTagkit::CMusicId::CMusicId() : m_data(nullptr), m_dataSize(0) {}
@@ -43,14 +45,18 @@ std::int32_t CTagkit::CMusicId::GetFrameDataSize() const {
 }
 
 HRESULT CTagkit::CMusicId::GetOwnerId(std::string& owner) {
-  owner = m_ownerId;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    owner = m_ownerId;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CMusicId::SetOwnerId(const std::string& owner) {
-  if (owner.empty()) return E_INVALIDARG;
-  m_ownerId = owner;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (owner.empty()) return E_INVALIDARG;
+    m_ownerId = owner;
+    return S_OK;
+  });
 }
 
 // owner identifier, zero, 64 bytes of identifier data
@@ -71,23 +77,25 @@ HRESULT CTagkit::CMusicId::GetFrameData(unsigned char** payload, std::int32_t& s
 }
 
 HRESULT CTagkit::CMusicId::ParseFrameData(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_INVALIDARG;
-  m_dataSize = 0;
-  const void* terminator = std::memchr(payload, 0, static_cast<std::size_t>(size));
-  if (terminator == nullptr) return E_INVALIDARG;
-  std::int32_t ownerLength =
-      static_cast<std::int32_t>(static_cast<const unsigned char*>(terminator) - payload);
-  if (ownerLength == 0) return E_INVALIDARG;
-  if (size - ownerLength - 1 != DEF_DATA_SIZE) return E_INVALIDARG;
-  unsigned char* copy = new (std::nothrow) unsigned char[DEF_DATA_SIZE];
-  if (copy == nullptr) return E_OUTOFMEMORY;
-  std::memcpy(copy, payload + ownerLength + 1, DEF_DATA_SIZE);
-  delete[] m_data;
-  m_data = copy;
-  m_dataSize = DEF_DATA_SIZE;
-  return SetOwnerId(std::string(reinterpret_cast<const char*>(payload),
-                                static_cast<std::size_t>(ownerLength)));
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    if (size < 1) return E_INVALIDARG;
+    m_dataSize = 0;
+    const void* terminator = std::memchr(payload, 0, static_cast<std::size_t>(size));
+    if (terminator == nullptr) return E_INVALIDARG;
+    std::int32_t ownerLength =
+        static_cast<std::int32_t>(static_cast<const unsigned char*>(terminator) - payload);
+    if (ownerLength == 0) return E_INVALIDARG;
+    if (size - ownerLength - 1 != DEF_DATA_SIZE) return E_INVALIDARG;
+    unsigned char* copy = new (std::nothrow) unsigned char[DEF_DATA_SIZE];
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    std::memcpy(copy, payload + ownerLength + 1, DEF_DATA_SIZE);
+    delete[] m_data;
+    m_data = copy;
+    m_dataSize = DEF_DATA_SIZE;
+    return SetOwnerId(std::string(reinterpret_cast<const char*>(payload),
+                                  static_cast<std::size_t>(ownerLength)));
+  });
 }
 
 HRESULT CTagkit::CMusicId::DeleteData() {

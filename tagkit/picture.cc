@@ -26,7 +26,7 @@ std::int32_t SkipDescription(const unsigned char* payload, std::int32_t size,
 
 }  // namespace
 
-CTagkit::CPicture::CPicture() : m_data(nullptr), m_size(0) {}
+CTagkit::CPicture::CPicture() : m_block(nullptr), m_data(nullptr), m_size(0) {}
 
 CTagkit::CPicture::~CPicture() { DeleteData(); }
 
@@ -34,8 +34,9 @@ HRESULT CTagkit::CPicture::SetData(const unsigned char* data, std::int32_t size)
   if (data == nullptr) return E_POINTER;
   if (size < 0) return E_INVALIDARG;
   m_size = 0;
-  delete[] m_data;
-  m_data = new (std::nothrow) unsigned char[size > 0 ? size : 1];
+  delete[] m_block;
+  m_block = new (std::nothrow) unsigned char[size > 0 ? size : 1];
+  m_data = m_block;
   if (m_data == nullptr) return E_OUTOFMEMORY;
   if (size > 0) std::memcpy(m_data, data, static_cast<std::size_t>(size));
   m_size = size;
@@ -57,61 +58,104 @@ HRESULT CTagkit::CPicture::GetData(unsigned char** data, std::int32_t& size) {
 std::int32_t CTagkit::CPicture::Size() const { return m_size; }
 
 HRESULT CTagkit::CPicture::SetMime(const std::wstring& mime) {
-  m_mime = mime;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    m_mime = mime;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CPicture::GetMime(std::wstring& mime) {
-  mime = m_mime;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    mime = m_mime;
+    return S_OK;
+  });
 }
 
-std::wstring CTagkit::CPicture::Mime() const { return m_mime; }
+std::wstring CTagkit::CPicture::Mime() const {
+  try {
+    return m_mime;
+  } catch (...) {
+    return std::wstring();  // no result code to tell it by
+  }
+}
 
 HRESULT CTagkit::CPicture::SetAll(const unsigned char* data, std::int32_t size,
                                   const std::wstring& mime) {
-  if (data == nullptr) return E_POINTER;
-  HRESULT hr = SetData(data, size);
-  if (FAILED(hr)) return hr;
-  return SetMime(mime);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (data == nullptr) return E_POINTER;
+    HRESULT hr = SetData(data, size);
+    if (FAILED(hr)) return hr;
+    return SetMime(mime);
+  });
 }
 
-// encoding, MIME type, zero, picture type, description, zero, picture data
-HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_FAIL;
+// APIC: encoding, MIME type, zero, picture type, description, zero, data.
+// PIC: encoding, 3-byte image format, picture type, description, zero, data.
+std::int32_t CTagkit::CPicture::ParseFrame(const unsigned char* payload, std::int32_t size,
+                                           bool v22, std::wstring& mime) {
+  if (payload == nullptr || size < 1) return -1;
   unsigned char encoding = payload[0];
-  if (encoding > 1) return E_FAIL;
+  if (encoding > 1) return -1;
+  if (v22) {
+    std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
+    if (dataStart < 0) return -1;
+    if (std::memcmp(payload + 1, "JPG", 3) == 0) {
+      mime = L"image/jpeg";
+    } else if (std::memcmp(payload + 1, "PNG", 3) == 0) {
+      mime = L"image/png";
+    } else {
+      mime.clear();
+    }
+    return dataStart;
+  }
   std::int32_t mimeEnd = 1;
   while (mimeEnd < size && payload[mimeEnd] != 0) ++mimeEnd;
-  if (mimeEnd >= size) return E_FAIL;
+  if (mimeEnd >= size) return -1;
   // The picture type byte follows the MIME terminator.
   std::int32_t dataStart = SkipDescription(payload, size, mimeEnd + 2, encoding);
-  if (dataStart < 0) return E_FAIL;
-  std::wstring mime =
-      tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
-  return SetAll(payload + dataStart, size - dataStart, mime);
+  if (dataStart < 0) return -1;
+  mime = tagkit_internal::NarrowToWide(reinterpret_cast<const char*>(payload + 1), mimeEnd - 1);
+  return dataStart;
 }
 
-// encoding, 3-byte image format, picture type, description, zero, data
+HRESULT CTagkit::CPicture::SetAPIC(const unsigned char* payload, std::int32_t size) {
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    std::wstring mime;
+    const std::int32_t dataStart = ParseFrame(payload, size, false, mime);
+    if (dataStart < 0) return E_FAIL;
+    return SetAll(payload + dataStart, size - dataStart, mime);
+  });
+}
+
 HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t size) {
-  if (payload == nullptr) return E_POINTER;
-  if (size < 1) return E_FAIL;
-  unsigned char encoding = payload[0];
-  if (encoding > 1) return E_FAIL;
-  std::int32_t dataStart = SkipDescription(payload, size, 5, encoding);
-  if (dataStart < 0) return E_FAIL;
-  std::wstring mime;
-  if (std::memcmp(payload + 1, "JPG", 3) == 0) {
-    mime = L"image/jpeg";
-  } else if (std::memcmp(payload + 1, "PNG", 3) == 0) {
-    mime = L"image/png";
-  }
-  return SetAll(payload + dataStart, size - dataStart, mime);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (payload == nullptr) return E_POINTER;
+    std::wstring mime;
+    const std::int32_t dataStart = ParseFrame(payload, size, true, mime);
+    if (dataStart < 0) return E_FAIL;
+    return SetAll(payload + dataStart, size - dataStart, mime);
+  });
+}
+
+HRESULT CTagkit::CPicture::AdoptFrame(std::unique_ptr<unsigned char[]>& block, std::int32_t size,
+                                      bool v22) {
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    std::wstring mime;
+    const std::int32_t dataStart = ParseFrame(block.get(), size, v22, mime);
+    if (dataStart < 0) return E_FAIL;
+    m_mime.swap(mime);
+    delete[] m_block;
+    m_block = block.release();
+    m_data = m_block + dataStart;
+    m_size = size - dataStart;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::CPicture::DeleteData() {
-  delete[] m_data;
+  delete[] m_block;
+  m_block = nullptr;
   m_data = nullptr;
   m_size = 0;
   m_mime.clear();

@@ -7,13 +7,17 @@
 /// and put properties, and Close it; Close writes every change back in one
 /// rewrite. Gets answer from memory; nothing reaches the file before Close.
 /// Every method returns an HRESULT: S_OK or S_FALSE on success, a negative
-/// code (E_* below and in tlx_com.h) on failure.
+/// code (E_* below and in tlx_com.h) on failure. No method throws: memory
+/// running out is E_OUTOFMEMORY, any other exception inside E_FAIL, and the
+/// object stays usable (a failed put is as any failed put, Close still
+/// closes).
 #ifndef TAGKIT_TAGKIT_TAGKIT_H_
 #define TAGKIT_TAGKIT_TAGKIT_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -120,7 +124,8 @@ class TLX_API CTagkit {
   /// Copies of a closed object are member-wise (the value objects of the
   /// caches are shared). A copy of an open object is closed and empty: the
   /// file and its pending changes stay with the source alone, so no file is
-  /// closed twice and no change is committed twice.
+  /// closed twice and no change is committed twice. A copy for which memory
+  /// runs out is closed and empty too; no exception leaves it.
   CTagkit(const CTagkit& other);
   /// Copies as the copy constructor does; the target is first closed without
   /// committing, as by its destructor.
@@ -135,15 +140,18 @@ class TLX_API CTagkit {
   ///   may be combined with TAGKIT_OPEN_V24 and TAGKIT_OPEN_SPLIT_LINKS.
   /// @return S_OK; E_TAG_FILE_NOT_FOUND (no such file, or a directory),
   ///   E_TAG_CANNOT_OPEN (already open, access denied, or the file is
-  ///   opened for writing elsewhere), E_INVALIDARG (another mode) or E_FAIL
-  ///   (the tags cannot be read); a failure leaves the object closed.
+  ///   opened for writing elsewhere), E_INVALIDARG (another mode),
+  ///   E_OUTOFMEMORY, or E_FAIL (the tags cannot be read, also when reading
+  ///   the file failed part way: a file that cannot be read reliably is not
+  ///   edited); a failure leaves the object closed.
   HRESULT Open(const std::wstring& path, std::int32_t mode);
   /// Commits pending changes (one rewrite of the file, ID3v1 trailer
   /// included), then closes. The object is closed afterwards even when the
   /// commit fails, and the failure is returned; a failed commit leaves the
   /// file as it was.
   /// @return S_OK (also for an object that is not open); E_FAIL when the
-  ///   commit failed.
+  ///   commit failed (also when reading the file failed after Open: such a
+  ///   file is not edited); E_OUTOFMEMORY.
   HRESULT Close();
 
   /// Reads a text property (PROPID_TRACK, PROPID_ISRC, PROPID_TITLE,
@@ -211,6 +219,7 @@ class TLX_API CTagkit {
   HRESULT GetAllProperty();
   tlx_id3_context* Context();
   void CopyClosedState(const CTagkit& other);
+  HRESULT CopyCaches(const CTagkit& other);
 
   // ---- tagkit_frames.cc: identifiers and the frame table ----
   bool CheckStringPropertyID(std::int32_t id) const;
@@ -231,7 +240,7 @@ class TLX_API CTagkit {
   HRESULT GetV1(std::int32_t id, std::vector<std::wstring>& values);
   // Data of the first frame with the identifier; size is the bytes read.
   HRESULT GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                    boost::shared_array<unsigned char>& data);
+                    std::unique_ptr<unsigned char[]>& data);
   // The first frame with the identifier, decoded as a text frame.
   HRESULT GetV2Data2(std::uint32_t frameId, std::wstring& text);
   HRESULT AsciiBinary2Wstring(const unsigned char* bytes, std::int32_t length,
@@ -303,7 +312,6 @@ class TLX_API CTagkit {
   // added: it is the first of its kind, before any stored frame kept
   // because it could not be read.
   std::set<std::int32_t> m_addedFirst;
-  std::string m_ownerId;
   bool m_foreignMusicId;
 };
 

@@ -8,6 +8,30 @@
 
 using namespace tagkit_internal;
 
+namespace {
+
+HRESULT OpenFailure(std::int32_t rc) {
+  if (rc == TLX_ID3_E_NOMEM || tlx_last_failure() == TLX_FAILURE_NOMEM) return E_OUTOFMEMORY;
+  if (rc == TLX_ID3_E_OPEN) return E_TAG_CANNOT_OPEN;
+  if (rc == TLX_ID3_E_NOT_FOUND) return E_TAG_FILE_NOT_FOUND;
+  return E_FAIL;
+}
+
+// What could not be read would count as absent, and the commit would drop
+// or rebuild it: a file whose reading failed part way is not opened.
+HRESULT LoadFailure(tlx_id3_context* ctx) {
+  switch (tlx_id3_take_content_failure(ctx)) {
+    case TLX_ID3_OK:
+      return S_OK;
+    case TLX_ID3_E_NOMEM:
+      return E_OUTOFMEMORY;
+    default:
+      return E_FAIL;
+  }
+}
+
+}  // namespace
+
 CTagkit::CTagkit()
     : m_isOpen(false),
       m_isEditing(false),
@@ -45,6 +69,12 @@ CTagkit::~CTagkit() { Clear(); }
 // caches and pending changes belong to its file.
 void CTagkit::CopyClosedState(const CTagkit& other) {
   if (other.m_isOpen) return;
+  // Constructors and assignment have no result code: a copy that runs out of
+  // memory is left closed and empty.
+  if (FAILED(Guarded([&] { return CopyCaches(other); }))) Clear();
+}
+
+HRESULT CTagkit::CopyCaches(const CTagkit& other) {
   m_v2Version = other.m_v2Version;
   m_v1Title = other.m_v1Title;
   m_v1TitlePending = other.m_v1TitlePending;
@@ -63,8 +93,8 @@ void CTagkit::CopyClosedState(const CTagkit& other) {
   m_pictures = other.m_pictures;
   m_musicIds = other.m_musicIds;
   m_geobs = other.m_geobs;
-  m_ownerId = other.m_ownerId;
   m_foreignMusicId = other.m_foreignMusicId;
+  return S_OK;
 }
 
 tlx_id3_context* CTagkit::Context() {
@@ -82,25 +112,21 @@ HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
   std::uint32_t options = 0;
   if (mode & TAGKIT_OPEN_V24) options |= TLX_ID3_OPTION_V24;
   if (mode & TAGKIT_OPEN_SPLIT_LINKS) options |= TLX_ID3_OPTION_SPLIT_LINKS;
-  std::int32_t rc = tlx_id3_create_context(path.c_str(), engineMode, nullptr, Context());
-  if (rc == TLX_ID3_OK && tlx_id3_set_options(Context(), options) != TLX_ID3_OK) {
-    tlx_id3_destroy_context(Context());
-    return E_FAIL;
-  }
-  if (rc == TLX_ID3_OK) {
+  const HRESULT hr = Guarded([&]() -> HRESULT {
+    const std::int32_t rc = tlx_id3_create_context(path.c_str(), engineMode, nullptr, Context());
+    if (rc != TLX_ID3_OK) return OpenFailure(rc);
     m_isOpen = true;
+    if (tlx_id3_set_options(Context(), options) != TLX_ID3_OK) return E_FAIL;
     // Every property is loaded now: one read of the tag serves them all.
     tlx_id3_read_session_begin(Context());
-    HRESULT hr = GetV2version(m_v2Version);
-    if (SUCCEEDED(hr)) hr = GetAllProperty();
+    HRESULT loaded = GetV2version(m_v2Version);
+    if (SUCCEEDED(loaded)) loaded = GetAllProperty();
     tlx_id3_read_session_end(Context());
-    if (SUCCEEDED(hr)) return S_OK;
-    Close();
-    return hr;
-  }
-  if (rc == TLX_ID3_E_OPEN) return E_TAG_CANNOT_OPEN;
-  if (rc == TLX_ID3_E_NOT_FOUND) return E_TAG_FILE_NOT_FOUND;
-  return E_FAIL;
+    return FAILED(loaded) ? loaded : LoadFailure(Context());
+  });
+  // Also after an exception half way through loading.
+  if (FAILED(hr)) Clear();
+  return hr;
 }
 
 HRESULT CTagkit::Close() {
@@ -108,7 +134,7 @@ HRESULT CTagkit::Close() {
   if (m_isEditing) {
     // The commit reads the stored tag again to copy its frames: from memory.
     tlx_id3_read_session_begin(Context());
-    hr = Update();
+    hr = Guarded([this] { return Update(); });
     tlx_id3_read_session_end(Context());
     m_isEditing = false;
   }
@@ -154,26 +180,33 @@ HRESULT CTagkit::GetV2version(std::int32_t& version) {
   return S_OK;
 }
 
+// A property that cannot be read (absent, malformed, an unknown encoding)
+// is left out of the caches; only memory running out fails the load.
 HRESULT CTagkit::GetAllProperty() {
   if (!m_isOpen) return E_UNEXPECTED;
   for (std::size_t i = 0; i < kFrameTableSize; ++i) {
     const std::int32_t id = kFrameTable[i].property;
+    HRESULT hr;
     if (CheckBinaryPropertyID(id)) {
       PictureVector pictures;
-      if (GetBinaryInternal(id, pictures) == S_OK) m_pictures.insert(std::make_pair(id, pictures));
+      hr = GetBinaryInternal(id, pictures);
+      if (hr == S_OK) m_pictures[id].swap(pictures);
     } else if (id == PROPID_MUSIC_ID) {
       MusicIdVector ids;
-      if (GetMusicIdInternal(id, ids) == S_OK) m_musicIds.insert(std::make_pair(id, ids));
+      hr = GetMusicIdInternal(id, ids);
+      if (hr == S_OK) m_musicIds[id].swap(ids);
     } else if (id == PROPID_OBJECT_MTDID || id == PROPID_OBJECT_QZVLX) {
       GeobVector objects;
       int index = -1;
-      if (GetGeobInternal(id, objects, index) == S_OK) m_geobs.insert(std::make_pair(id, objects));
+      hr = GetGeobInternal(id, objects, index);
+      if (hr == S_OK) m_geobs[id].swap(objects);
     } else {
       std::vector<std::wstring> values;
-      if (GetStringInternal(id, values) == S_OK) m_strings.insert(std::make_pair(id, values));
+      hr = GetStringInternal(id, values);
+      if (hr == S_OK) m_strings[id].swap(values);
     }
+    if (hr == E_OUTOFMEMORY) return hr;
   }
   double date = TAGKIT_NO_DATE;
-  GetDateInternal(PROPID_RELEASE_DATE, date);
-  return S_OK;
+  return GetDateInternal(PROPID_RELEASE_DATE, date) == E_OUTOFMEMORY ? E_OUTOFMEMORY : S_OK;
 }

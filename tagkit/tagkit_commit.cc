@@ -49,18 +49,20 @@ std::string V1Text(const std::wstring& text) {
 }  // namespace
 
 HRESULT CTagkit::PutString(std::int32_t id, const std::vector<std::wstring>& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
-  HRESULT hr = V2EditBegin();
-  if (FAILED(hr)) return hr;
-  hr = DeleteFrame(id);
-  if (FAILED(hr)) return hr;
-  m_strings.erase(id);
-  hr = id == PROPID_ARTIST_URL ? SetUrlV2(id, values) : SetTextV2(id, values);
-  if (FAILED(hr)) return hr;
-  SetV1(id, values);
-  if (!values.empty()) m_strings[id] = values;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
+    HRESULT hr = V2EditBegin();
+    if (FAILED(hr)) return hr;
+    hr = DeleteFrame(id);
+    if (FAILED(hr)) return hr;
+    m_strings.erase(id);
+    hr = id == PROPID_ARTIST_URL ? SetUrlV2(id, values) : SetTextV2(id, values);
+    if (FAILED(hr)) return hr;
+    SetV1(id, values);
+    if (!values.empty()) m_strings[id] = values;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::V2EditBegin() {
@@ -226,6 +228,8 @@ HRESULT CTagkit::Update() {
   } else if (!m_v1TitlePending) {
     if (FAILED(PutString(PROPID_TITLE, title))) return E_FAIL;
   }
+  // What a put or this commit could not read may be missing from the new tag.
+  if (tlx_id3_take_content_failure(Context()) != TLX_ID3_OK) return E_FAIL;
   if (tlx_id3_v2_edit_end(Context()) != TLX_ID3_OK) return E_FAIL;
   hr = UpdateV1();
   if (FAILED(hr)) return hr;

@@ -6,6 +6,7 @@
 
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
+#include "tagkit_internal.h"
 #include "tlx_id3.h"
 #include "xdate.h"
 
@@ -31,8 +32,10 @@ HRESULT CTagkit::GetDate(std::int32_t id, double& value) {
 }
 
 HRESULT CTagkit::PutDate(std::int32_t id, double& value) {
-  if (id != PROPID_RELEASE_DATE) return E_TAG_UNSUPPORTED;
-  return PutReleasedDateTime(value);
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (id != PROPID_RELEASE_DATE) return E_TAG_UNSUPPORTED;
+    return PutReleasedDateTime(value);
+  });
 }
 
 HRESULT CTagkit::GetDateInternal(std::int32_t id, double& value) {

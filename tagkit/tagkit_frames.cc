@@ -1,6 +1,7 @@
 // Property identifiers, the frames they map to, and the text conversions of
 // the class layer.
 #include <cstring>
+#include <new>
 
 #include "tagkit_internal.h"
 #include "id3_internal.h"
@@ -28,6 +29,13 @@ const std::size_t kFrameTableSize = sizeof(kFrameTable) / sizeof(kFrameTable[0])
 
 namespace {
 
+// The system's conversions never fail on text of sane length but for want of
+// memory; their 0 must not pass for empty text.
+std::int32_t Converted(std::int32_t count) {
+  if (count <= 0) throw std::bad_alloc();
+  return count;
+}
+
 const FrameRow* FindRow(std::int32_t property) {
   for (std::size_t i = 0; i < kFrameTableSize; ++i) {
     if (kFrameTable[i].property == property) return &kFrameTable[i];
@@ -50,22 +58,18 @@ std::wstring NarrowToWide(const char* text, std::size_t length) {
   if (zero != nullptr) length = static_cast<const char*>(zero) - text;
   if (length == 0) return std::wstring();
   const std::int32_t count = static_cast<std::int32_t>(length);
-  const std::int32_t needed = tlx_multibyte_to_wide(text, count, nullptr, 0);
-  if (needed <= 0) return std::wstring();
+  const std::int32_t needed = Converted(tlx_multibyte_to_wide(text, count, nullptr, 0));
   std::wstring out(static_cast<std::size_t>(needed), L'\0');
-  const std::int32_t written = tlx_multibyte_to_wide(text, count, &out[0], needed);
-  out.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  out.resize(static_cast<std::size_t>(Converted(tlx_multibyte_to_wide(text, count, &out[0], needed))));
   return out;
 }
 
 std::string WideToNarrow(const std::wstring& text) {
   if (text.empty()) return std::string();
   const std::int32_t count = static_cast<std::int32_t>(text.size());
-  const std::int32_t needed = tlx_wide_to_multibyte(text.data(), count, nullptr, 0);
-  if (needed <= 0) return std::string();
+  const std::int32_t needed = Converted(tlx_wide_to_multibyte(text.data(), count, nullptr, 0));
   std::string out(static_cast<std::size_t>(needed), '\0');
-  const std::int32_t written = tlx_wide_to_multibyte(text.data(), count, &out[0], needed);
-  out.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  out.resize(static_cast<std::size_t>(Converted(tlx_wide_to_multibyte(text.data(), count, &out[0], needed))));
   return out;
 }
 
@@ -83,11 +87,9 @@ std::wstring Utf16LeToWide(const unsigned char* bytes, std::size_t units) {
 std::vector<unsigned char> WideToUtf16Le(const std::wstring& text) {
   if (text.empty()) return std::vector<unsigned char>();
   const std::int32_t count = static_cast<std::int32_t>(text.size());
-  const std::int32_t units = tlx_wide_to_utf16le(text.data(), count, nullptr, 0);
-  if (units <= 0) return std::vector<unsigned char>();
+  const std::int32_t units = Converted(tlx_wide_to_utf16le(text.data(), count, nullptr, 0));
   std::vector<unsigned char> out(static_cast<std::size_t>(units) * 2);
-  const std::int32_t written = tlx_wide_to_utf16le(text.data(), count, out.data(), units);
-  out.resize(written > 0 ? static_cast<std::size_t>(written) * 2 : 0);
+  out.resize(static_cast<std::size_t>(Converted(tlx_wide_to_utf16le(text.data(), count, out.data(), units))) * 2);
   return out;
 }
 

@@ -23,32 +23,36 @@ bool IsGeobProperty(std::int32_t id) {
 }  // namespace
 
 HRESULT CTagkit::GetGeob(std::int32_t id, GeobVector& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  std::map<std::int32_t, GeobVector>::const_iterator it = m_geobs.find(id);
-  if (it == m_geobs.end()) return E_TAG_NO_VALUE;
-  values = it->second;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    std::map<std::int32_t, GeobVector>::const_iterator it = m_geobs.find(id);
+    if (it == m_geobs.end()) return E_TAG_NO_VALUE;
+    values = it->second;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::PutGeob(std::int32_t id, const GeobVector& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  // Refused here rather than at the commit, where an unknown identifier or a
-  // null object would make Close fail and drop every other change.
-  if (!IsGeobProperty(id)) return E_TAG_UNSUPPORTED;
-  if (!values.empty()) {
-    if (!values[0]) return E_POINTER;
-    // Description and MIME type written at the commit are at most 17 bytes.
-    if (static_cast<std::int64_t>(values[0]->GetDataSize()) + 4 + 9 + 17 >
-        static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
-      return E_INVALIDARG;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    // Refused here rather than at the commit, where an unknown identifier or a
+    // null object would make Close fail and drop every other change.
+    if (!IsGeobProperty(id)) return E_TAG_UNSUPPORTED;
+    if (!values.empty()) {
+      if (!values[0]) return E_POINTER;
+      // Description and MIME type written at the commit are at most 17 bytes.
+      if (static_cast<std::int64_t>(values[0]->GetDataSize()) + 4 + 9 + 17 >
+          static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+        return E_INVALIDARG;
+      }
     }
-  }
-  HRESULT hr = V2EditBegin();
-  if (FAILED(hr)) return hr;
-  m_geobs.erase(id);
-  if (values.empty()) return S_OK;
-  m_geobs[id] = values;
-  return S_OK;
+    HRESULT hr = V2EditBegin();
+    if (FAILED(hr)) return hr;
+    m_geobs.erase(id);
+    if (values.empty()) return S_OK;
+    m_geobs[id] = values;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index) {
@@ -81,14 +85,13 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
     std::uint32_t size = 0;
     if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, size))) return E_FAIL;
     boost::shared_array<unsigned char> payload(
-        new (std::nothrow) unsigned char[size > 0 ? size : 1]);
-    if (!payload) return E_OUTOFMEMORY;
+        new unsigned char[size > 0 ? size : 1]);
     if (tlx_id3_v2_get_frame_data(Context(), frameId, i, &size, payload.get()) != TLX_ID3_OK) {
       return E_FAIL;
     }
-    boost::shared_ptr<CGeob> geob(new (std::nothrow) CGeob());
-    if (!geob) return E_OUTOFMEMORY;
+    boost::shared_ptr<CGeob> geob(new CGeob());
     hr = geob->ParseFrameData(payload.get(), static_cast<std::int32_t>(size));
+    if (hr == E_OUTOFMEMORY) return hr;
     // A malformed frame of someone else must not hide ours behind it: the
     // commit drops every encapsulated-object frame, ours would be lost.
     if (FAILED(hr)) {
@@ -96,7 +99,8 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
       continue;
     }
     std::wstring description;
-    geob->GetDescription(description);
+    hr = geob->GetDescription(description);
+    if (FAILED(hr)) return hr;
     if (description == expected) {
       values.push_back(geob);
       index = static_cast<int>(i);
@@ -138,8 +142,9 @@ HRESULT CTagkit::updateGeob() {
     std::string mimeType;
     hr = GetMimeTypeFromId(it->first, mimeType);
     if (FAILED(hr)) return hr;
-    geob->SetDescription(description);
-    geob->SetMimeType(mimeType);
+    hr = geob->SetDescription(description);
+    if (SUCCEEDED(hr)) hr = geob->SetMimeType(mimeType);
+    if (FAILED(hr)) return hr;
 
     TaskMemHolder payload;
     std::int32_t length = 0;

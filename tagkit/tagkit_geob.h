@@ -15,6 +15,8 @@
 /// empty filename.
 ///
 /// The object owns a copy of the bytes and frees it when destroyed.
+/// No method throws: memory running out is E_OUTOFMEMORY; the sizes only
+/// read members.
 class TLX_API CTagkit::CGeob {
  public:
   /// Empty MIME type, description and data.

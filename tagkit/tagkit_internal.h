@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -29,15 +30,32 @@ extern const std::size_t kFrameTableSize;
 // The ID3v1 genre number that means "no genre".
 constexpr std::uint8_t kNoGenre = 148;
 
+// Conversions of text; each throws std::bad_alloc when memory runs out.
 // Code-page text of `length` bytes (or up to the first zero byte, whichever
 // comes first) to wide text; undecodable bytes become U+FFFD.
 std::wstring NarrowToWide(const char* text, std::size_t length);
 // Wide text to code-page text; unencodable characters become '?'.
 std::string WideToNarrow(const std::wstring& text);
-// UTF-16LE code units (surrogate pairs joined) to wide text.
+// UTF-16LE code units (surrogate pairs joined, lone surrogates kept) to wide
+// text.
 std::wstring Utf16LeToWide(const unsigned char* bytes, std::size_t units);
-// Wide text to UTF-16LE bytes, without byte-order mark or terminator.
+// Wide text to UTF-16LE bytes, without byte-order mark or terminator; the
+// inverse of Utf16LeToWide, lone surrogates included.
 std::vector<unsigned char> WideToUtf16Le(const std::wstring& text);
+
+// Runs body and returns its result; an exception it throws becomes
+// E_OUTOFMEMORY (std::bad_alloc) or E_FAIL (anything else), so that none
+// reaches the application across the library's boundary.
+template <typename Body>
+HRESULT Guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
 
 // The number of data bytes to ask for (and allocate) for a frame that
 // declares `declared` bytes: never more than the file holds, so that a

@@ -12,6 +12,8 @@
 /// and exactly 64 bytes of identifier data.
 ///
 /// The object owns a copy of the data and frees it when destroyed.
+/// No method throws: memory running out is E_OUTOFMEMORY; the sizes only
+/// read members.
 class TLX_API CTagkit::CMusicId {
  public:
   /// No owner, no data.

@@ -14,19 +14,6 @@ namespace {
 // 3 (front cover), empty description.
 const unsigned char kFrontCover = 3;
 
-// Reads the first frame of frame_id into a new picture through parse.
-template <typename Parse>
-HRESULT ReadFirstPicture(const boost::shared_array<unsigned char>& data, std::uint32_t size,
-                         CTagkit::PictureVector& values, Parse parse) {
-  if (size > 0x7FFFFFFFu) return E_FAIL;
-  boost::shared_ptr<CTagkit::CPicture> picture(new (std::nothrow) CTagkit::CPicture());
-  if (!picture) return E_OUTOFMEMORY;
-  HRESULT hr = parse(*picture, data.get(), static_cast<std::int32_t>(size));
-  if (FAILED(hr)) return hr;
-  values.push_back(picture);
-  return S_OK;
-}
-
 // Copies the picture's bytes to target, which has room for all of them.
 HRESULT CopyPictureData(CTagkit::CPicture& picture, unsigned char* target) {
   std::int32_t size = picture.Size();
@@ -46,43 +33,47 @@ bool FramesRemain(tlx_id3_context* ctx, std::uint32_t frame_id) {
 }  // namespace
 
 HRESULT CTagkit::GetBinary(std::int32_t id, PictureVector& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
-  std::map<std::int32_t, PictureVector>::const_iterator it = m_pictures.find(id);
-  if (it == m_pictures.end()) return E_TAG_NO_VALUE;
-  values = it->second;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
+    std::map<std::int32_t, PictureVector>::const_iterator it = m_pictures.find(id);
+    if (it == m_pictures.end()) return E_TAG_NO_VALUE;
+    values = it->second;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::PutBinary(std::int32_t id, const PictureVector& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
-  // A picture that cannot be written is refused before anything changes.
-  if (!values.empty()) {
-    if (!values[0]) return E_POINTER;
-    if (static_cast<std::int64_t>(values[0]->Size()) + 6 +
-            static_cast<std::int64_t>(values[0]->Mime().size()) >
-        static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
-      return E_INVALIDARG;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    if (!CheckBinaryPropertyID(id)) return E_TAG_UNSUPPORTED;
+    // A picture that cannot be written is refused before anything changes.
+    if (!values.empty()) {
+      if (!values[0]) return E_POINTER;
+      if (static_cast<std::int64_t>(values[0]->Size()) + 6 +
+              static_cast<std::int64_t>(values[0]->Mime().size()) >
+          static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
+        return E_INVALIDARG;
+      }
     }
-  }
-  if (FAILED(V2EditBegin())) return E_FAIL;
-  HRESULT hr = DeleteFrame(id);
-  if (FAILED(hr)) return hr;
-  m_pictures.erase(id);
-  if (m_v2Version == 0) {
-    hr = SetPIC(values);
-  } else if (m_v2Version == 1) {
-    hr = SetAPIC(values);
-  } else {
-    hr = E_TAG_UNSUPPORTED;
-  }
-  if (FAILED(hr)) return hr;
-  if (!values.empty()) {
-    m_pictures[id] = values;
-    m_addedFirst.insert(id);
-  }
-  return S_OK;
+    if (FAILED(V2EditBegin())) return E_FAIL;
+    HRESULT hr = DeleteFrame(id);
+    if (FAILED(hr)) return hr;
+    m_pictures.erase(id);
+    if (m_v2Version == 0) {
+      hr = SetPIC(values);
+    } else if (m_v2Version == 1) {
+      hr = SetAPIC(values);
+    } else {
+      hr = E_TAG_UNSUPPORTED;
+    }
+    if (FAILED(hr)) return hr;
+    if (!values.empty()) {
+      m_pictures[id] = values;
+      m_addedFirst.insert(id);
+    }
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
@@ -94,33 +85,24 @@ HRESULT CTagkit::GetBinaryInternal(std::int32_t id, PictureVector& values) {
   return E_TAG_UNSUPPORTED;
 }
 
+// The first picture frame, taken over by the new picture as read.
 HRESULT CTagkit::GetAPIC(PictureVector& values) {
   std::uint32_t frameId = 0;
   HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
   if (FAILED(hr)) return hr;
   std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
+  std::unique_ptr<unsigned char[]> data;
   hr = GetV2Data(frameId, size, data);
   if (FAILED(hr)) return hr;
-  return ReadFirstPicture(data, size, values,
-                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
-                            return picture.SetAPIC(payload, length);
-                          });
+  if (size > 0x7FFFFFFFu) return E_FAIL;
+  boost::shared_ptr<CPicture> picture(new CPicture());
+  hr = picture->AdoptFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22);
+  if (FAILED(hr)) return hr;
+  values.push_back(picture);
+  return S_OK;
 }
 
-HRESULT CTagkit::GetPIC(PictureVector& values) {
-  std::uint32_t frameId = 0;
-  HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
-  if (FAILED(hr)) return hr;
-  std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
-  hr = GetV2Data(frameId, size, data);
-  if (FAILED(hr)) return hr;
-  return ReadFirstPicture(data, size, values,
-                          [](CPicture& picture, const unsigned char* payload, std::int32_t length) {
-                            return picture.SetPIC(payload, length);
-                          });
-}
+HRESULT CTagkit::GetPIC(PictureVector& values) { return GetAPIC(values); }
 
 // encoding 0, MIME type, zero, picture type, empty description (zero), data
 HRESULT CTagkit::SetAPIC(const PictureVector& values) {
@@ -130,15 +112,17 @@ HRESULT CTagkit::SetAPIC(const PictureVector& values) {
   HRESULT hr = ToFrameId(PROPID_PICTURE, frameId);
   if (FAILED(hr)) return hr;
   CPicture& picture = *values[0];
-  std::string mime = tagkit_internal::WideToNarrow(picture.Mime());
+  std::wstring wideMime;
+  hr = picture.GetMime(wideMime);
+  if (FAILED(hr)) return hr;
+  std::string mime = tagkit_internal::WideToNarrow(wideMime);
   std::int64_t length = static_cast<std::int64_t>(picture.Size()) +
                         static_cast<std::int64_t>(mime.size()) + 4;
   if (length > static_cast<std::int64_t>(tagkit_frames::MaxPayload(m_v2Version))) {
     return E_INVALIDARG;
   }
   boost::shared_array<unsigned char> payload(
-      new (std::nothrow) unsigned char[static_cast<std::size_t>(length)]());
-  if (!payload) return E_OUTOFMEMORY;
+      new unsigned char[static_cast<std::size_t>(length)]());
   std::memcpy(payload.get() + 1, mime.data(), mime.size());
   payload[mime.size() + 2] = kFrontCover;
   hr = CopyPictureData(picture, payload.get() + mime.size() + 4);
@@ -161,9 +145,10 @@ HRESULT CTagkit::SetPIC(const PictureVector& values) {
     return E_INVALIDARG;
   }
   boost::shared_array<unsigned char> payload(
-      new (std::nothrow) unsigned char[static_cast<std::size_t>(length)]());
-  if (!payload) return E_OUTOFMEMORY;
-  std::wstring mime = picture.Mime();
+      new unsigned char[static_cast<std::size_t>(length)]());
+  std::wstring mime;
+  hr = picture.GetMime(mime);
+  if (FAILED(hr)) return hr;
   if (mime == L"image/jpeg") {
     std::memcpy(payload.get() + 1, "JPG", 3);
   } else if (mime == L"image/png") {

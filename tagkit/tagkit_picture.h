@@ -13,6 +13,8 @@
 /// kept; written frames say "front cover" with an empty description.
 ///
 /// The object owns a copy of the picture bytes and frees it when destroyed.
+/// No method throws: memory running out is E_OUTOFMEMORY; the sizes only
+/// read members.
 class TLX_API CTagkit::CPicture {
  public:
   /// An empty picture: no bytes, empty MIME type.
@@ -40,7 +42,8 @@ class TLX_API CTagkit::CPicture {
   HRESULT SetMime(const std::wstring& mime);
   /// Copies the MIME type into @p mime. @return S_OK.
   HRESULT GetMime(std::wstring& mime);
-  /// The MIME type.
+  /// The MIME type; an empty text when memory runs out (it never throws: use
+  /// GetMime to tell that case apart).
   std::wstring Mime() const;
   /// SetData, then SetMime; a failed SetData leaves the MIME type as it was.
   /// @return as SetData.
@@ -55,8 +58,19 @@ class TLX_API CTagkit::CPicture {
   HRESULT SetPIC(const unsigned char* payload, std::int32_t size);
 
  private:
-  HRESULT DeleteData();
+  friend class CTagkit;  // hands over the frames it reads (AdoptFrame)
 
+  HRESULT DeleteData();
+  // The offset of the picture data in an APIC (v22: PIC) frame payload, with
+  // its MIME type; -1 for a payload that is not one.
+  static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
+                                 std::wstring& mime);
+  // As SetAPIC or SetPIC, but takes over block (a whole payload of size
+  // bytes, from new[]) and uses the picture where it lies: a frame read at
+  // Open is not copied again. block is left empty on success only.
+  HRESULT AdoptFrame(std::unique_ptr<unsigned char[]>& block, std::int32_t size, bool v22);
+
+  unsigned char* m_block;  // the allocation that m_data lies in
   unsigned char* m_data;
   std::int32_t m_size;
   std::wstring m_mime;

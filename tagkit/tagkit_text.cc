@@ -25,30 +25,32 @@ bool FitsInTag(tlx_id3_context* ctx, std::uint32_t frameSize) {
 
 // A buffer for size bytes of frame data; never empty, so that a frame
 // without data still has a valid address to be read into.
-boost::shared_array<unsigned char> FrameBuffer(std::uint32_t size) {
-  return boost::shared_array<unsigned char>(new (std::nothrow) unsigned char[size + 1u]);
+std::unique_ptr<unsigned char[]> FrameBuffer(std::uint32_t size) {
+  return std::unique_ptr<unsigned char[]>(new unsigned char[size + 1u]);
 }
 
 }  // namespace
 
 HRESULT CTagkit::GetString(std::int32_t id, std::vector<std::wstring>& values) {
-  if (!m_isOpen) return E_UNEXPECTED;
-  if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
-  const auto found = m_strings.find(id);
-  // An entry whose first string is empty stands for an absent property: an
-  // empty ID3v2 frame hides the ID3v1 field behind it.
-  if (found == m_strings.end() || found->second.empty() || found->second[0].empty()) {
-    return E_TAG_NO_VALUE;
-  }
-  values = found->second;
-  return S_OK;
+  return tagkit_internal::Guarded([&]() -> HRESULT {
+    if (!m_isOpen) return E_UNEXPECTED;
+    if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
+    const auto found = m_strings.find(id);
+    // An entry whose first string is empty stands for an absent property: an
+    // empty ID3v2 frame hides the ID3v1 field behind it.
+    if (found == m_strings.end() || found->second.empty() || found->second[0].empty()) {
+      return E_TAG_NO_VALUE;
+    }
+    values = found->second;
+    return S_OK;
+  });
 }
 
 HRESULT CTagkit::GetStringInternal(std::int32_t id, std::vector<std::wstring>& values) {
   if (!m_isOpen) return E_UNEXPECTED;
   if (!CheckStringPropertyID(id)) return E_TAG_UNSUPPORTED;
   const HRESULT v2 = id == PROPID_ARTIST_URL ? GetUrlV2(id, values) : GetTextV2(id, values);
-  if (!values.empty()) return v2;
+  if (!values.empty() || v2 == E_OUTOFMEMORY) return v2;
   return SUCCEEDED(GetV1(id, values)) ? S_OK : v2;
 }
 
@@ -64,19 +66,19 @@ HRESULT CTagkit::GetTextV2(std::int32_t id, std::vector<std::wstring>& values) {
 }
 
 HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
-                           boost::shared_array<unsigned char>& data) {
+                           std::unique_ptr<unsigned char[]>& data) {
   size = 0;
-  std::uint32_t count = 0;
-  if (tlx_id3_v2_get_frame_num(Context(), frameId, &count) != TLX_ID3_OK) return E_FAIL;
-  if (count == 0) return E_TAG_NO_VALUE;
   tlx_id3_v2_frame_header header;
   std::memset(&header, 0, sizeof(header));
-  if (tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header) != TLX_ID3_OK) return E_FAIL;
+  // A walk that ends (no tag, the end of the tag, its padding) without the
+  // frame finds none; any other failure is one.
+  const std::int32_t rc = tlx_id3_v2_get_frame_header(Context(), frameId, 0, &header);
+  if (rc == TLX_ID3_E_NOT_FOUND || (rc == TLX_ID3_OK && header.id == 0)) return E_TAG_NO_VALUE;
+  if (rc != TLX_ID3_OK) return E_FAIL;
   if (!FitsInTag(Context(), header.size)) return E_FAIL;
   std::uint32_t limit = 0;
   if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
   data = FrameBuffer(limit);
-  if (!data) return E_OUTOFMEMORY;
   std::uint32_t delivered = limit;
   if (tlx_id3_v2_get_frame_data(Context(), frameId, 0, &delivered, data.get()) != TLX_ID3_OK) {
     return E_FAIL;
@@ -87,7 +89,7 @@ HRESULT CTagkit::GetV2Data(std::uint32_t frameId, std::uint32_t& size,
 
 HRESULT CTagkit::GetV2Data2(std::uint32_t frameId, std::wstring& text) {
   std::uint32_t size = 0;
-  boost::shared_array<unsigned char> data;
+  std::unique_ptr<unsigned char[]> data;
   HRESULT hr = GetV2Data(frameId, size, data);
   if (FAILED(hr)) return hr;
   // A frame without even its encoding byte carries no value; treating it as
@@ -131,8 +133,7 @@ HRESULT CTagkit::Utf16Binary2Wstring(const unsigned char* bytes, std::int32_t le
   }
   // Two zero bytes always follow the copied text, so a last odd byte reads
   // as the low byte of a final unit and a missing terminator is supplied.
-  boost::shared_array<char> copy(new (std::nothrow) char[length]);
-  if (!copy) return E_OUTOFMEMORY;
+  boost::shared_array<char> copy(new char[length]);
   std::memset(copy.get(), 0, static_cast<std::size_t>(length));
   std::memcpy(copy.get(), bytes + 2, static_cast<std::size_t>(textLength));
   if (bytes[0] == 0xFE && bytes[1] == 0xFF) {
@@ -152,8 +153,7 @@ HRESULT CTagkit::Utf16Binary2Wstring(const unsigned char* bytes, std::int32_t le
 HRESULT CTagkit::SwabData(boost::shared_array<char>& data, std::int32_t length) {
   if (!data) return E_POINTER;
   if (length < 0) length = 0;
-  boost::shared_array<char> swapped(new (std::nothrow) char[length + 1]);
-  if (!swapped) return E_OUTOFMEMORY;
+  boost::shared_array<char> swapped(new char[length + 1]);
   std::memset(swapped.get(), 0, static_cast<std::size_t>(length) + 1);
   for (std::int32_t i = 0; i + 1 < length; i += 2) {
     swapped[i] = data[i + 1];
@@ -179,8 +179,7 @@ HRESULT CTagkit::GetUrlV2(std::int32_t id, std::vector<std::wstring>& values) {
     if (!FitsInTag(Context(), header.size)) return E_FAIL;
     std::uint32_t limit = 0;
     if (FAILED(tagkit_internal::FrameDataLimit(Context(), header.size, limit))) return E_FAIL;
-    boost::shared_array<unsigned char> buffer = FrameBuffer(limit);
-    if (!buffer) return E_OUTOFMEMORY;
+    std::unique_ptr<unsigned char[]> buffer = FrameBuffer(limit);
     std::uint32_t delivered = limit;
     if (tlx_id3_v2_get_frame_data(Context(), frameId, index, &delivered, buffer.get()) !=
         TLX_ID3_OK) {

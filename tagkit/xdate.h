@@ -12,6 +12,7 @@
 /// of day. Before that epoch the integral part counts days backwards while
 /// the fraction still runs forwards, so -1.25 is 29 December 1899, 06:00.
 /// All members are static; the results are 1 for success and 0 for failure.
+/// They only compute, allocate nothing and never throw.
 class TLX_API CXDate {
  public:
   /// Calendar parts of one instant.

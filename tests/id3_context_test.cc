@@ -179,6 +179,9 @@ TEST_F(Id3Context, ReadSessionAnswersAsTheFileDoes) {
     tlx_id3_read_session_begin(&cached);
     EXPECT_EQ(expected, QueryAll(&cached));
     EXPECT_EQ(expected, QueryAll(&cached));  // now from memory
+    // Ends of files and positions out of range are no failures of the file.
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_take_content_failure(&plain));
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_take_content_failure(&cached));
     EXPECT_EQ(std::min<int32_t>(3, int32_t(c.second.size())), tlx_id3_position_content(&cached, 3, 0));
     tlx_id3_read_session_end(&cached);
     uint8_t byte = 0;
@@ -249,7 +252,7 @@ TEST_F(Id3ContextFault, ContentFailures) {
 
 // Outside a session every content operation is one call of the file layer;
 // inside, the loads still pass the seam: a failed load fails the query that
-// needed it, and the next query loads anew.
+// needed it, and the next query loads anew. The failure is kept until taken.
 TEST_F(Id3ContextFault, ReadSessionLoadsPassTheSeam) {
   const std::wstring path = Make(Concat({Id3v2Tag(3, 0, RichFrames23(8000)), Audio(500),
                                          Id3v1("t", "", "", "", "", 1, 2)}));
@@ -281,6 +284,11 @@ TEST_F(Id3ContextFault, ReadSessionLoadsPassTheSeam) {
     EXPECT_EQ(0, tlx_id3_v2_get_frame_total_num(&ctx, &again));
     EXPECT_EQ(count, again);
     tlx_id3_read_session_end(&ctx);
+    EXPECT_EQ(TLX_ID3_E_READ, tlx_id3_take_content_failure(&ctx));
+    EXPECT_EQ(TLX_ID3_OK, tlx_id3_take_content_failure(&ctx));
+    tlx_fault_arm(op, 1);
+    EXPECT_EQ(-1, op == TLX_FAULT_READ ? tlx_id3_read_content(&ctx, buffer, 8) : tlx_id3_seek_content(&ctx, 0, 0));
+    EXPECT_EQ(TLX_ID3_E_READ, tlx_id3_take_content_failure(&ctx));
   }
   EXPECT_EQ(0, tlx_id3_destroy_context(&ctx));
 }

@@ -99,6 +99,37 @@ TEST_F(Id3FaultSweep, Commit) {
         OldOrNew(Rewritten(3, 0, Concat({Frame23("TIT2", Bytes(300, 't')), Frame23("TCON", added)}), kAudio)));
 }
 
+// An ID3v2.4 commit that rewrites a stored frame on the way (its stuffing,
+// covered only by the tag's flag, removed).
+TEST_F(Id3FaultSweep, CommitV24) {
+  const Bytes old_file = Concat({Id3v2Tag(4, 0x80, Concat({Frame24("TIT2", {0, 't', 0xFF, 0, 0xE0}),
+                                                           Frame24("TPE1", Bytes(5000, 'p')), Bytes(64, 0)})),
+                                 kAudio});
+  const Bytes added(700, 'n');
+  const Bytes expected = Rewritten(
+      4, 0, Concat({Frame24("TIT2", {0, 't', 0xFF, 0xE0}), Frame24("TPE1", Bytes(5000, 'p')), Frame24("TCON", added)}),
+      kAudio);
+  Sweep([&] {
+          Context ctx;
+          int32_t rc = ctx.Open(path_);
+          if (rc == 0) rc = tlx_id3_set_options(ctx.get(), TLX_ID3_OPTION_V24);
+          if (rc == 0) rc = tlx_id3_v2_edit_begin(ctx.get());
+          const tlx_id3_v2_frame_header record = FrameRecord("TCON", uint32_t(added.size()));
+          if (rc == 0) rc = tlx_id3_v2_add_frame(ctx.get(), &record, added.data());
+          if (rc == 0) rc = tlx_id3_v2_edit_end(ctx.get());
+          const int32_t closed = ctx.Close();
+          return rc != 0 ? rc : closed;
+        },
+        [&](int32_t rc) {
+          const Bytes got = Contents();
+          EXPECT_TRUE(got == old_file || got == expected) << "damaged file of " << got.size() << " bytes";
+          if (rc == 0) {
+            EXPECT_EQ(expected, got);
+          }
+        },
+        [&] { Put(old_file); });
+}
+
 // After any failed commit the context stays usable: the same transaction,
 // or a new one, commits once the fault is gone.
 TEST_F(Id3FaultSweep, CommitThenRetryOnTheSameContext) {

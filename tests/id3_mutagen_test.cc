@@ -7,10 +7,13 @@
 #include <stdio.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 
 #include "engine_file.h"
+#include "tag_frames.h"
+#include "tag_inspect.h"
 
 namespace tagkit_test {
 namespace {
@@ -137,6 +140,103 @@ TEST(Id3Mutagen, RewrittenCorpusFilesReadTheSame) {
   EXPECT_GE(rewritten, 10);
   EXPECT_GE(compared, 8);
   RecordProperty("compared", compared);
+}
+
+// An ID3v2.4 tag as mutagen writes it (sync-safe sizes, no flags).
+const char kWrite24[] = R"PY(
+import sys
+from mutagen.id3 import ID3, TIT2, TPE1, TALB, TXXX, COMM, APIC, PRIV, TDRC
+with open(sys.argv[1], 'wb') as f:
+    f.write(b'\xff\xfb\x90\x00' * 700)
+tag = ID3()
+tag.add(TIT2(encoding=3, text=['Caf\u00e9 at night']))
+tag.add(TPE1(encoding=1, text=['The Sample Quartet']))
+tag.add(TALB(encoding=0, text=['Sessions']))
+tag.add(TXXX(encoding=3, desc='mood', text=['calm']))
+tag.add(COMM(encoding=1, lang='eng', desc='', text=['a comment']))
+tag.add(APIC(encoding=0, mime='image/png', type=3, desc='', data=bytes(range(256)) * 20))
+tag.add(PRIV(owner='tagkit', data=b'\xff\x00\xe0'))
+tag.add(TDRC(encoding=3, text=['2024-05-01']))
+tag.save(sys.argv[1], v2_version=4)
+)PY";
+
+// The version, then "ID hex-of-data" for every frame, sorted.
+const char kRead24[] = R"PY(
+import sys
+from mutagen.id3 import ID3
+tag = ID3(sys.argv[1], translate=False)
+print('v%d.%d' % tag.version[:2])
+for line in sorted(frame.FrameID + ' ' + frame._writeData().hex() for frame in tag.values()):
+    print(line)
+)PY";
+
+// The same lines as the engine reads the file.
+std::vector<std::string> EngineLines(const std::string& path) {
+  Context ctx(path, TLX_ID3_MODE_READ);
+  EXPECT_EQ(0, tlx_id3_set_options(ctx.get(), TLX_ID3_OPTION_V24));
+  tlx_id3_v2_header header;
+  EXPECT_EQ(0, tlx_id3_v2_get_header(ctx.get(), &header));
+  std::vector<std::string> lines;
+  uint32_t total = 0;
+  EXPECT_EQ(0, tlx_id3_v2_get_frame_total_num(ctx.get(), &total));
+  std::map<uint32_t, uint32_t> seen;
+  for (uint32_t i = 0; i < total; ++i) {
+    tlx_id3_v2_frame_header f;
+    EXPECT_EQ(0, tlx_id3_v2_get_frame_header_by_index(ctx.get(), i, &f));
+    Bytes data(f.size);
+    uint32_t size = f.size;
+    EXPECT_EQ(0, tlx_id3_v2_get_frame_data(ctx.get(), f.id, seen[f.id]++, &size, data.data()));
+    lines.push_back(std::string{char(f.id >> 24), char(f.id >> 16), char(f.id >> 8), char(f.id)} + " " + Hex(data));
+  }
+  std::sort(lines.begin(), lines.end());
+  lines.insert(lines.begin(), header.version == TLX_ID3_V24 ? "v2.4" : "other");
+  return lines;
+}
+
+// mutagen writes an ID3v2.4 tag; the engine reads what mutagen reads, and
+// after an engine edit mutagen reads the result: still ID3v2.4, the edits
+// made, and every untouched frame byte-identical to the original's.
+TEST(Id3Mutagen, V24WrittenByMutagenReadAndEdited) {
+  const std::string python = MutagenPython();
+  if (python.empty()) GTEST_SKIP() << "python3 with mutagen not found";
+  TempDir dir;
+  MakeDir(dir.File("tmp"));
+  ScopedTmpdir tmpdir(dir.File("tmp"));
+  const std::string path = dir.File("v24.mp3");
+  ASSERT_TRUE(RunPython(python, kWrite24, path).empty());
+  const Bytes original = ReadFile(path);
+  ASSERT_EQ(4, original[3]);
+  EXPECT_EQ(RunPython(python, kRead24, path), EngineLines(path));
+
+  const Bytes title = Concat({{0}, Text("Retitled"), {0}});
+  const Bytes added = Concat({Text("tagkit-test"), {0}, Audio(300)});
+  Context ctx(path);
+  ASSERT_EQ(0, tlx_id3_set_options(ctx.get(), TLX_ID3_OPTION_V24));
+  ASSERT_EQ(0, tlx_id3_v2_edit_begin(ctx.get()));
+  EXPECT_EQ(0, tlx_id3_v2_remove_frame(ctx.get(), Id("TALB"), 0));
+  tlx_id3_v2_frame_header record = FrameRecord("TIT2", uint32_t(title.size()));
+  EXPECT_EQ(0, tlx_id3_v2_update_frame(ctx.get(), &record, title.data(), 0));
+  record = FrameRecord("PRIV", uint32_t(added.size()));
+  EXPECT_EQ(0, tlx_id3_v2_add_frame(ctx.get(), &record, added.data()));
+  ASSERT_EQ(0, tlx_id3_v2_edit_end(ctx.get()));
+  ASSERT_EQ(0, ctx.Close());
+
+  const Bytes edited = ReadFile(path);
+  const std::vector<std::string> seen = RunPython(python, kRead24, path);
+  EXPECT_EQ(seen, EngineLines(path));
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ("v2.4", seen[0]);
+  EXPECT_NE(std::string::npos, Hex(edited).find(Hex(Concat({Text("TIT2"), SyncSafe(uint32_t(title.size())), {0, 0}, title}))));
+  EXPECT_NE(std::string::npos, Hex(edited).find(Hex(added)));
+  EXPECT_EQ(AudioPart(original), AudioPart(edited));
+  std::vector<std::pair<std::string, Bytes>> untouched;
+  for (const auto& frame : ReadFrames(original)) {
+    if (frame.first != "TALB" && frame.first != "TIT2") untouched.push_back(frame);
+  }
+  std::vector<std::pair<std::string, Bytes>> kept = ReadFrames(edited);
+  kept.pop_back();  // the frame added
+  kept.erase(kept.begin());  // TIT2, updated in place (mutagen writes it first)
+  EXPECT_EQ(untouched, kept);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // CTagkit's life: Open and its result codes, Close, copies, the calls it
 // refuses, the guarantee that a file changes only through a successful
 // commit, and the file operations that reading and committing cost.
+#include <algorithm>
 #include <functional>
 
 #include <boost/make_shared.hpp>
@@ -189,6 +190,47 @@ TEST_F(TagkitClassTest, CommitUnderFileFaults) {
       }
       if (SUCCEEDED(hr)) { EXPECT_EQ("n", V1Text(after, 3)); }
       if (!fired) break;
+    }
+  }
+}
+
+// Each read and positioning of Open fails in turn, then a put and Close
+// follow: Open refuses the file (E_FAIL), or the commit keeps every frame the
+// file had. A failed read once counted as an absent property, and the commit
+// rebuilt the file without it.
+TEST_F(TagkitClassTest, ReadFaultsOfOpenLoseNothing) {
+  const Bytes original = Concat({Id3v2Tag(3, 0, Concat({RichFrames23(3000), Bytes(500, 0)})), Audio(5000),
+                                 Id3v1("title", "artist", "album", "2024", "", 3, 8)});
+  auto kept = [](const Bytes& file) {
+    auto frames = ReadFrames(file);
+    frames.erase(std::remove_if(frames.begin(), frames.end(), [](const std::pair<std::string, Bytes>& f) {
+                   return f.first == "TALB";
+                 }), frames.end());
+    std::sort(frames.begin(), frames.end());
+    return frames;
+  };
+  for (tlx_fault_op op : {TLX_FAULT_READ, TLX_FAULT_SEEK}) {
+    for (std::uint32_t nth = 1;; ++nth) {
+      SCOPED_TRACE(testing::Message() << "op " << op << " call " << nth);
+      WriteFile(a_, original);
+      CTagkit tag;
+      tlx_fault_reset();
+      tlx_fault_arm(op, nth);
+      const HRESULT opened = tag.Open(Widen(a_), 2);
+      const bool fired = tlx_fault_fired() != 0;
+      tlx_fault_reset();
+      if (SUCCEEDED(opened)) { EXPECT_EQ(S_OK, tag.PutString(PROPID_ALBUM, {L"n"})); }
+      const HRESULT closed = tag.Close();
+      if (!fired) {
+        EXPECT_EQ(S_OK, opened);
+        break;
+      }
+      if (FAILED(opened)) {
+        EXPECT_EQ(E_FAIL, opened);
+        EXPECT_EQ(original, ReadFile(a_));
+      } else if (SUCCEEDED(closed)) {
+        EXPECT_TRUE(kept(original) == kept(ReadFile(a_))) << "a frame was lost";
+      }
     }
   }
 }

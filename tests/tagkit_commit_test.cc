@@ -127,12 +127,14 @@ TEST_F(TagkitCommitTest, EveryTextPropertyRoundTripsInEachKindOfFile) {
 // size and CRC would no longer match the rewritten tag.
 TEST_F(TagkitCommitTest, CommitOfAnotherProperty) {
   const Bytes utf8Title = {3, 'C', 'a', 'f', 0xC3, 0xA9}, comm = Concat({{0}, Text("eng"), {0}, Text("c")});
+  const Bytes loneSurrogates = {1, 0xFF, 0xFE, 'A', 0, 0x00, 0xDC, 0x3D, 0xD8, 0, 0};
   const struct { const char* name; Bytes file; Bytes title; std::string v1Title; } cases[] = {
       {"no title: an empty one", TaggedFile(3, Frame23("TALB", Enc0("x"))), Enc1(""), ""},
       {"the frame's title goes to the trailer",
        TaggedFile(3, Concat({Frame23("TIT2", Enc0("Frame title")), Frame23("TPE1", Enc0("a"))}),
                   Id3v1("Trailer title", "a", "", "", "", 1, 0)), Enc1("Frame title"), "Frame title"},
       {"undecodable title kept", TaggedFile(3, Frame23("TIT2", utf8Title)), utf8Title, ""},
+      {"lone surrogates survive the rewrite", TaggedFile(3, Frame23("TIT2", loneSurrogates)), loneSurrogates, "A??"},
       {"undecodable title and its trailer kept",
        TaggedFile(3, Frame23("TIT2", utf8Title), Id3v1("V1 title", "", "", "", "", 1, 0)), utf8Title, "V1 title"},
       {"extended header", Concat({Id3v2Tag(3, 0x40, Concat({Be32(6), {0, 0}, Be32(0), Frame23("TIT2", Enc0("t")),

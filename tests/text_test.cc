@@ -130,14 +130,19 @@ TEST_F(TextTest, WindowsCallShapes) {
 TEST_F(TextTest, Utf16SurrogatePairs) {
   // A, a pair (U+1F600), a lone low surrogate, a lone high surrogate at the end.
   const unsigned char bytes[] = {'A', 0, 0x3D, 0xD8, 0x00, 0xDE, 0x00, 0xDC, 0x3D, 0xD8};
-  // Wide text has one character per code point, or UTF-16 units on Windows.
-  const std::wstring decoded = L"A\U0001F600\ufffd\ufffd";
+  // Wide text has one character per code point, or UTF-16 units on Windows;
+  // lone surrogates stay as they are.
+  const std::wstring decoded =
+      L"A\U0001F600" + std::wstring{static_cast<wchar_t>(0xDC00), static_cast<wchar_t>(0xD83D)};
   const int32_t n = static_cast<int32_t>(decoded.size());
   EXPECT_EQ(n, tlx_utf16le_to_wide(bytes, 5, nullptr, 0));
   wchar_t wide[5];
   ASSERT_EQ(n, tlx_utf16le_to_wide(bytes, 5, wide, n));
   EXPECT_EQ(decoded, std::wstring(wide, n));
   EXPECT_EQ(0, tlx_utf16le_to_wide(bytes, 5, wide, n - 1));
+  unsigned char back[10];
+  ASSERT_EQ(5, tlx_wide_to_utf16le(wide, n, back, 5));
+  EXPECT_EQ(0, std::memcmp(bytes, back, sizeof back));
 
   const wchar_t text[] = L"A\U0001F600\u00e9";
   const int32_t length = static_cast<int32_t>(wcslen(text));

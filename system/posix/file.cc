@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@
 namespace {
 
 using tlx_internal::FaultHit;
+using tlx_internal::InvalidRequest;
+using tlx_internal::IoFailure;
 
 std::string ToNative(const wchar_t* path) {
   return tlx_internal::WideToUtf8(path, wcslen(path));
@@ -43,9 +46,16 @@ std::vector<WriterHold>& Writers() {
   return *writers;
 }
 
-void AddWriter(int fd, const struct stat& st) {
+// False when memory runs out.
+bool AddWriter(int fd, const struct stat& st) {
   std::lock_guard<std::mutex> lock(g_writers_mutex);
-  Writers().push_back(WriterHold{fd, st.st_dev, st.st_ino});
+  try {
+    Writers().push_back(WriterHold{fd, st.st_dev, st.st_ino});
+  } catch (const std::bad_alloc&) {
+    tlx_internal::NoteFailure(TLX_FAILURE_NOMEM);
+    return false;
+  }
+  return true;
 }
 
 void RemoveWriter(int fd) {
@@ -164,7 +174,8 @@ void tlx_share_with_owner_end(void) {
   if (g_share_with_owner_depth > 0) --g_share_with_owner_depth;
 }
 
-int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
+int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (path == nullptr || handle == nullptr) return -1;
   if (FaultHit(TLX_FAULT_OPEN)) return -1;
   const bool share_with_owner =
@@ -248,9 +259,11 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
     }
     if (!emptied) return fail(OpenFailure(errno, native));
   }
-  if (locked && lock == LOCK_EX) AddWriter(fd, st);
+  if (locked && lock == LOCK_EX && !AddWriter(fd, st)) return fail(-1);
   *handle = fd;
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
 int32_t tlx_close(int* handle) {
@@ -271,7 +284,7 @@ int32_t tlx_close(int* handle) {
 }
 
 int32_t tlx_read(int handle, void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return -1;
+  if (handle <= 0 || buffer == nullptr) return InvalidRequest();
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   char* out = static_cast<char*>(buffer);
@@ -279,7 +292,7 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
   while (done < count) {
     ssize_t n = read(handle, out + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : -1;
+    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : IoFailure();
     if (n == 0) break;
     done += static_cast<uint32_t>(n);
   }
@@ -287,7 +300,7 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
 }
 
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
-  if (handle <= 0 || buffer == nullptr) return -1;
+  if (handle <= 0 || buffer == nullptr) return InvalidRequest();
   if (FaultHit(TLX_FAULT_WRITE)) return -1;
   if (count > INT32_MAX) count = INT32_MAX;
   const char* in = static_cast<const char*>(buffer);
@@ -295,42 +308,43 @@ int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
   while (done < count) {
     ssize_t n = write(handle, in + done, count - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return done > 0 ? static_cast<int32_t>(done) : -1;
+    if (n <= 0) return done > 0 ? static_cast<int32_t>(done) : IoFailure();
     done += static_cast<uint32_t>(n);
   }
   return static_cast<int32_t>(done);
 }
 
 int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
-  if (handle <= 0 || whence < 0 || whence > 2) return -1;
+  if (handle <= 0 || whence < 0 || whence > 2) return InvalidRequest();
   if (FaultHit(TLX_FAULT_SEEK)) return -1;
   // Positions that can never lie past the end take one call: the start, and
   // anything counted back from the end (the kernel refuses a negative
   // result and moves nothing).
-  if (whence == 0 && offset == 0) return lseek(handle, 0, SEEK_SET) == 0 ? 0 : -1;
+  if (whence == 0 && offset == 0) return lseek(handle, 0, SEEK_SET) == 0 ? 0 : IoFailure();
   if (whence == 2) {
     off_t end = lseek(handle, offset < 0 ? offset : 0, SEEK_END);
-    return end < 0 || end > INT32_MAX ? -1 : static_cast<int32_t>(end);
+    if (end < 0) return errno == EINVAL ? InvalidRequest() : IoFailure();
+    return end > INT32_MAX ? InvalidRequest() : static_cast<int32_t>(end);
   }
   struct stat st;
-  if (fstat(handle, &st) != 0) return -1;
+  if (fstat(handle, &st) != 0) return IoFailure();
   off_t base = 0;
   if (whence == 1) {
     base = lseek(handle, 0, SEEK_CUR);
-    if (base < 0) return -1;
+    if (base < 0) return IoFailure();
   } else if (whence == 2) {
     base = st.st_size;
   }
   off_t target = base + offset;
-  if (target < 0) return -1;
+  if (target < 0) return InvalidRequest();
   if (target > st.st_size) target = st.st_size;
-  if (target > INT32_MAX) return -1;
-  if (lseek(handle, target, SEEK_SET) < 0) return -1;
+  if (target > INT32_MAX) return InvalidRequest();
+  if (lseek(handle, target, SEEK_SET) < 0) return IoFailure();
   return static_cast<int32_t>(target);
 }
 
 int32_t tlx_copy(int source, int target, uint32_t count) {
-  if (source <= 0 || target <= 0) return -1;
+  if (source <= 0 || target <= 0) return InvalidRequest();
   if (FaultHit(TLX_FAULT_READ)) return -1;
   if (FaultHit(TLX_FAULT_WRITE)) return -2;
   if (count > INT32_MAX) count = INT32_MAX;
@@ -350,7 +364,7 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
       }
       if (n < 0) {
         if (done > 0) return static_cast<int32_t>(done);
-        return errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? -2 : -1;
+        return IoFailure(errno == ENOSPC || errno == EDQUOT || errno == EFBIG ? -2 : -1);
       }
       if (n == 0) break;
       done += static_cast<uint32_t>(n);
@@ -359,10 +373,10 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
     uint32_t want = count - done < sizeof buffer ? count - done : sizeof buffer;
     ssize_t n = read(source, buffer, want);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : -1;
+    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : IoFailure();
     if (n == 0) break;
     if (!WriteAll(target, buffer, static_cast<size_t>(n))) {
-      return done > 0 ? static_cast<int32_t>(done) : -2;
+      return done > 0 ? static_cast<int32_t>(done) : IoFailure(-2);
     }
     done += static_cast<uint32_t>(n);
   }
@@ -385,7 +399,7 @@ int32_t tlx_set_end_of_file(int handle) {
   return ftruncate(handle, position) == 0 ? 0 : -1;
 }
 
-int32_t tlx_unlink(const wchar_t* path) {
+int32_t tlx_unlink(const wchar_t* path) try {
   if (path == nullptr) return -1;
   if (FaultHit(TLX_FAULT_UNLINK)) return -1;
   const std::string native = ToNative(path);
@@ -394,9 +408,11 @@ int32_t tlx_unlink(const wchar_t* path) {
   if (unlink(native.c_str()) != 0) return -1;
   SyncDirectory(DirName(native));
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_rename(const wchar_t* source, const wchar_t* target) {
+int32_t tlx_rename(const wchar_t* source, const wchar_t* target) try {
   if (source == nullptr || target == nullptr) return -1;
   if (FaultHit(TLX_FAULT_RENAME)) return -1;
   const std::string from = ToNative(source);
@@ -449,20 +465,27 @@ int32_t tlx_rename(const wchar_t* source, const wchar_t* target) {
   SyncDirectory(DirName(to));
   if (DirName(to) != DirName(from)) SyncDirectory(DirName(from));
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_getfilesize(const wchar_t* path) {
+int32_t tlx_getfilesize(const wchar_t* path) try {
   if (path == nullptr) return -1;
   struct stat st;
   if (stat(ToNative(path).c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
   if (st.st_size > INT32_MAX) return -1;
   return static_cast<int32_t>(st.st_size);
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_stat_mode(const wchar_t* path) {
+int32_t tlx_stat_mode(const wchar_t* path) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   struct stat st;
   if (path == nullptr || stat(ToNative(path).c_str(), &st) != 0) return TLX_S_ERROR;
   return S_ISDIR(st.st_mode) ? TLX_S_IFDIR : TLX_S_IFREG;
+} catch (...) {
+  return tlx_internal::CaughtFailure(TLX_S_ERROR);
 }
 
 /* Attributes on POSIX: read-only means "no write bit" (reported when the
@@ -473,7 +496,7 @@ int32_t tlx_stat_mode(const wchar_t* path) {
  * reported, ignored. Archive (changed since the last backup) is not tracked:
  * it is reported for every regular file, as Windows shows new and modified
  * files, and ignored when setting. */
-int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) {
+int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) try {
   if (path == nullptr || flags == nullptr) return -1;
   *flags = 0;
   const std::string native = ToNative(path);
@@ -487,9 +510,11 @@ int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) {
   if (base.size() > 1 && base[0] == '.' && base != "..") result |= TLX_ATTR_HIDDEN;
   *flags = result;
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) {
+int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) try {
   if (path == nullptr) return -1;
   const std::string native = ToNative(path);
   struct stat st;
@@ -502,19 +527,25 @@ int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) {
   }
   if (mode == (st.st_mode & 07777)) return 0;
   return chmod(native.c_str(), mode) == 0 ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_mkdir(const wchar_t* path) {
+int32_t tlx_mkdir(const wchar_t* path) try {
   if (path == nullptr) return -1;
   return mkdir(ToNative(path).c_str(), 0777) == 0 ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_rmdir(const wchar_t* path) {
+int32_t tlx_rmdir(const wchar_t* path) try {
   if (path == nullptr) return -1;
   return rmdir(ToNative(path).c_str()) == 0 ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) {
+uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) try {
   if (buffer == nullptr) return 0;
   const char* env = getenv("TMPDIR");
   std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
@@ -523,9 +554,11 @@ uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) {
   if (wide.size() + 1 > size) return 0;
   wmemcpy(buffer, wide.c_str(), wide.size() + 1);
   return static_cast<uint32_t>(wide.size());
+} catch (...) {
+  return tlx_internal::CaughtFailure(0u);
 }
 
-uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) {
+uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) try {
   if (directory == nullptr || out == nullptr || *directory == L'\0') return 0;
   std::string name = ToNative(directory);
   if (name.back() != '/') name.push_back('/');
@@ -542,6 +575,8 @@ uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) {
   }
   wmemcpy(out, wide.c_str(), wide.size() + 1);
   return 1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(0u);
 }
 
 }  // extern "C"

@@ -181,7 +181,8 @@ void tlx_share_with_owner_end(void) {
   if (g_share_with_owner > 0) --g_share_with_owner;
 }
 
-int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
+int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (path == nullptr || handle == nullptr) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_OPEN)) return -1;
   DWORD access = AccessFor(flags);
@@ -202,6 +203,8 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) {
   *handle = FromHandle(h);
   if (writable) TheWriters().Add(*handle);
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
 int32_t tlx_close(int* handle) {
@@ -219,26 +222,26 @@ int32_t tlx_close(int* handle) {
 }
 
 int32_t tlx_read(int handle, void* buffer, uint32_t count) {
-  if (!Usable(handle) || buffer == nullptr) return -1;
+  if (!Usable(handle) || buffer == nullptr) return tlx_internal::InvalidRequest();
   if (tlx_internal::FaultHit(TLX_FAULT_READ)) return -1;
   if (count > static_cast<uint32_t>(INT32_MAX)) count = INT32_MAX;
   DWORD done = 0;
-  if (!ReadFile(ToHandle(handle), buffer, count, &done, nullptr)) return -1;
+  if (!ReadFile(ToHandle(handle), buffer, count, &done, nullptr)) return tlx_internal::IoFailure();
   return static_cast<int32_t>(done);
 }
 
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
-  if (!Usable(handle) || buffer == nullptr) return -1;
+  if (!Usable(handle) || buffer == nullptr) return tlx_internal::InvalidRequest();
   if (tlx_internal::FaultHit(TLX_FAULT_WRITE)) return -1;
   if (count > static_cast<uint32_t>(INT32_MAX)) count = INT32_MAX;
   DWORD done = 0;
-  if (!WriteFile(ToHandle(handle), buffer, count, &done, nullptr)) return -1;
+  if (!WriteFile(ToHandle(handle), buffer, count, &done, nullptr)) return tlx_internal::IoFailure();
   return static_cast<int32_t>(done);
 }
 
 // Copies through a bounded buffer until count bytes or the end of source.
 int32_t tlx_copy(int source, int target, uint32_t count) {
-  if (!Usable(source) || !Usable(target)) return -1;
+  if (!Usable(source) || !Usable(target)) return tlx_internal::InvalidRequest();
   if (tlx_internal::FaultHit(TLX_FAULT_READ)) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_WRITE)) return -2;
   if (count > static_cast<uint32_t>(INT32_MAX)) count = INT32_MAX;
@@ -249,12 +252,12 @@ int32_t tlx_copy(int source, int target, uint32_t count) {
     DWORD want = count - done < kChunk ? static_cast<DWORD>(count - done) : kChunk;
     DWORD got = 0;
     if (!ReadFile(ToHandle(source), buffer, want, &got, nullptr)) {
-      return done > 0 ? static_cast<int32_t>(done) : -1;
+      return done > 0 ? static_cast<int32_t>(done) : tlx_internal::IoFailure();
     }
     if (got == 0) break;
     DWORD put = 0;
     if (!WriteFile(ToHandle(target), buffer, got, &put, nullptr) || put != got) {
-      return done > 0 ? static_cast<int32_t>(done) : -2;
+      return done > 0 ? static_cast<int32_t>(done) : tlx_internal::IoFailure(-2);
     }
     done += got;
   }
@@ -267,22 +270,28 @@ int32_t tlx_lseek(int handle, int32_t offset, int32_t whence) {
     case 0: method = FILE_BEGIN; break;
     case 1: method = FILE_CURRENT; break;
     case 2: method = FILE_END; break;
-    default: return -1;
+    default: return tlx_internal::InvalidRequest();
   }
-  if (!Usable(handle)) return -1;
+  if (!Usable(handle)) return tlx_internal::InvalidRequest();
   if (tlx_internal::FaultHit(TLX_FAULT_SEEK)) return -1;
   HANDLE h = ToHandle(handle);
   DWORD size = GetFileSize(h, nullptr);
-  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return -1;
+  if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return tlx_internal::IoFailure();
   SetLastError(NO_ERROR);
   DWORD position = SetFilePointer(h, offset, nullptr, method);
-  if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+  if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+    // A position before the start is the caller's mistake, not the disk's.
+    return GetLastError() == ERROR_NEGATIVE_SEEK ? tlx_internal::InvalidRequest()
+                                                 : tlx_internal::IoFailure();
+  }
   if (position > size) {
     // Never past the end: a file grows by writing.
     position = SetFilePointer(h, 0, nullptr, FILE_END);
-    if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return -1;
+    if (position == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) {
+      return tlx_internal::IoFailure();
+    }
   }
-  if (position > static_cast<DWORD>(INT32_MAX)) return -1;
+  if (position > static_cast<DWORD>(INT32_MAX)) return tlx_internal::InvalidRequest();
   return static_cast<int32_t>(position);
 }
 
@@ -300,13 +309,15 @@ int32_t tlx_set_end_of_file(int handle) {
   return SetEndOfFile(ToHandle(handle)) ? 0 : -1;
 }
 
-int32_t tlx_unlink(const wchar_t* path) {
+int32_t tlx_unlink(const wchar_t* path) try {
   if (path == nullptr) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_UNLINK)) return -1;
   return DeleteFileW(path) ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_rename(const wchar_t* source, const wchar_t* target) {
+int32_t tlx_rename(const wchar_t* source, const wchar_t* target) try {
   if (source == nullptr || target == nullptr) return -1;
   if (tlx_internal::FaultHit(TLX_FAULT_RENAME)) return -1;
   if (GetFileAttributesW(source) == INVALID_FILE_ATTRIBUTES) return -1;
@@ -315,9 +326,11 @@ int32_t tlx_rename(const wchar_t* source, const wchar_t* target) {
   if (MoveFileExW(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
   if (GetLastError() != ERROR_NOT_SAME_DEVICE) return -1;
   return ReplaceAcrossVolumes(source, target);
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_getfilesize(const wchar_t* path) {
+int32_t tlx_getfilesize(const wchar_t* path) try {
   if (path == nullptr) return -1;
   // Reading the size needs no data access, so a writer's sharing does not
   // refuse it.
@@ -331,16 +344,21 @@ int32_t tlx_getfilesize(const wchar_t* path) {
   CloseHandle(h);
   if (error != NO_ERROR || high != 0 || low > static_cast<DWORD>(INT32_MAX)) return -1;
   return static_cast<int32_t>(low);
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_stat_mode(const wchar_t* path) {
+int32_t tlx_stat_mode(const wchar_t* path) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (path == nullptr) return TLX_S_ERROR;
   DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return TLX_S_ERROR;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? TLX_S_IFDIR : TLX_S_IFREG;
+} catch (...) {
+  return tlx_internal::CaughtFailure(TLX_S_ERROR);
 }
 
-int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) {
+int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) try {
   if (path == nullptr || flags == nullptr) return -1;
   *flags = 0;
   DWORD attributes = GetFileAttributesW(path);
@@ -351,9 +369,11 @@ int32_t tlx_get_attributes(const wchar_t* path, uint32_t* flags) {
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) *flags |= TLX_ATTR_DIRECTORY;
   if (attributes & FILE_ATTRIBUTE_ARCHIVE) *flags |= TLX_ATTR_ARCHIVE;
   return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) {
+int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) try {
   if (path == nullptr) return -1;
   DWORD attributes = 0;
   if (flags & TLX_ATTR_READONLY) attributes |= FILE_ATTRIBUTE_READONLY;
@@ -361,29 +381,39 @@ int32_t tlx_set_attributes(const wchar_t* path, uint32_t flags) {
   if (flags & TLX_ATTR_SYSTEM) attributes |= FILE_ATTRIBUTE_SYSTEM;
   if (flags & TLX_ATTR_ARCHIVE) attributes |= FILE_ATTRIBUTE_ARCHIVE;
   return SetFileAttributesW(path, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL) ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_mkdir(const wchar_t* path) {
+int32_t tlx_mkdir(const wchar_t* path) try {
   if (path == nullptr) return -1;
   return CreateDirectoryW(path, nullptr) ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-int32_t tlx_rmdir(const wchar_t* path) {
+int32_t tlx_rmdir(const wchar_t* path) try {
   if (path == nullptr) return -1;
   return RemoveDirectoryW(path) ? 0 : -1;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
 }
 
-uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) {
+uint32_t tlx_get_temp_dir(uint32_t size, wchar_t* buffer) try {
   if (buffer == nullptr || size == 0) return 0;
   DWORD written = GetTempPathW(size, buffer);
   // A result of size or more is the room the path would need.
   if (written == 0 || written >= size) return 0;
   return written;
+} catch (...) {
+  return tlx_internal::CaughtFailure(0u);
 }
 
-uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) {
+uint32_t tlx_get_temp_file_name(const wchar_t* directory, wchar_t* out) try {
   if (directory == nullptr || out == nullptr || *directory == L'\0') return 0;
   return GetTempFileNameW(directory, L"id3", 0, out);
+} catch (...) {
+  return tlx_internal::CaughtFailure(0u);
 }
 
 }  // extern "C"

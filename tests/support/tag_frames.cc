@@ -15,16 +15,20 @@ std::vector<std::pair<std::string, Bytes>> ReadFrames(const Bytes& file) {
   const std::size_t end = TagLength(file);
   if (end == 0 || end > file.size()) return frames;
   const bool v22 = file[3] == 2;
+  const bool v24 = file[3] == 4;
   const std::size_t header = v22 ? 6 : 10;
-  auto number = [&file](std::size_t at, int bytes) {
+  // Plain big-endian, or with 7 bits per byte (sync-safe).
+  auto number = [&file](std::size_t at, int bytes, int bits = 8) {
     std::size_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | file[at + i];
+    for (int i = 0; i < bytes; ++i) value = (value << bits) | file[at + i];
     return value;
   };
   std::size_t at = 10;
-  if (!v22 && (file[5] & 0x40) != 0 && at + 4 <= end) at += 4 + number(at, 4);  // extended header
+  if (!v22 && (file[5] & 0x40) != 0 && at + 4 <= end) {  // extended header
+    at += v24 ? number(at, 4, 7) : 4 + number(at, 4);
+  }
   while (at + header <= end && file[at] != 0) {
-    const std::size_t size = v22 ? number(at + 3, 3) : number(at + 4, 4);
+    const std::size_t size = v22 ? number(at + 3, 3) : number(at + 4, 4, v24 ? 7 : 8);
     if (at + header + size > end) break;
     frames.emplace_back(std::string(file.begin() + at, file.begin() + at + (v22 ? 3 : 4)),
                         Bytes(file.begin() + at + header, file.begin() + at + header + size));

@@ -18,7 +18,8 @@ using Strings = std::vector<std::wstring>;
 
 // 10 + the tag size, or 0 without an ID3v2 tag.
 std::size_t TagLength(const Bytes& file);
-// Identifier and data of each frame in file order; empty without a tag.
+// Identifier and data of each frame in file order (ID3v2.4 frames with their
+// extra bytes); empty without a tag.
 std::vector<std::pair<std::string, Bytes>> ReadFrames(const Bytes& file);
 // Data of every frame with the identifier, in file order.
 std::vector<Bytes> FramesWithId(const Bytes& file, const std::string& id);

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <zlib.h>
+
 #include "tlx_internal.h"
 
 namespace tagkit_test {
@@ -149,6 +151,20 @@ Bytes Id3v2Tag(std::uint8_t major, std::uint8_t flags, const Bytes& body) {
 
 Bytes Frame23(const std::string& id, const Bytes& data, std::uint8_t status, std::uint8_t format) {
   return Concat({Text(id), Be32(static_cast<std::uint32_t>(data.size())), {status, format}, data});
+}
+
+Bytes Frame24(const std::string& id, const Bytes& data, std::uint8_t status, std::uint8_t format) {
+  return Concat({Text(id), SyncSafe(static_cast<std::uint32_t>(data.size())), {status, format}, data});
+}
+
+Bytes Deflate(const Bytes& data) {
+  uLongf size = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(size);
+  if (compress(out.data(), &size, data.data(), static_cast<uLong>(data.size())) != Z_OK) {
+    throw std::runtime_error("compress failed");
+  }
+  out.resize(size);
+  return out;
 }
 
 Bytes Frame22(const std::string& id, const Bytes& data) {

@@ -51,6 +51,12 @@ Bytes Id3v2Tag(std::uint8_t major, std::uint8_t flags, const Bytes& body);
 // ID3v2.3 frame: id, big-endian size, two flag bytes, data.
 Bytes Frame23(const std::string& id, const Bytes& data, std::uint8_t status = 0,
               std::uint8_t format = 0);
+// ID3v2.4 frame: id, sync-safe size, two flag bytes, data (with any extra
+// bytes the flags announce).
+Bytes Frame24(const std::string& id, const Bytes& data, std::uint8_t status = 0,
+              std::uint8_t format = 0);
+// The data as one zlib stream.
+Bytes Deflate(const Bytes& data);
 // ID3v2.2 frame: id, 24-bit size, data.
 Bytes Frame22(const std::string& id, const Bytes& data);
 // A 128-byte ID3v1.1 trailer.
