@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (release, no fault seam), writes their corpus, runs
 # them for ROUNDS rounds (default 11) and prints one table of medians and of
-# the ratios that matter.
+# the ratios that matter; then the library scan of bench/library_bench.py
+# (`tagkit show -r --json` against a TagLib program, LIBRARY_ROUNDS rounds,
+# default 5), which first checks the program's output over a 2,000-file tree.
 #
 #   bash scripts/bench.sh            # corpus in ${TMPDIR:-/tmp}/tagkit-bench-corpus
 #   ROUNDS=5 TAGKIT_BENCH_CORPUS=/music/tmp bash scripts/bench.sh
@@ -21,12 +23,18 @@ rounds=${ROUNDS:-11}
 corpus=${TAGKIT_BENCH_CORPUS:-${TMPDIR:-/tmp}/tagkit-bench-corpus}
 build=build/bench
 
-if ! pkg-config --exists taglib 2>/dev/null; then
-  echo "TagLib not installed (Debian: apt-get install libtag1-dev): its baseline is left out"
-fi
+# The baselines: TagLib, and GNU time for the library scan's peak memory.
+for p in libtag1-dev time; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null ||
+      echo "$p could not be installed: its part is left out"
+  fi
+done
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAGKIT_BUILD_TESTS=OFF \
   -DTAGKIT_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target read_bench commit_bench tagkit_cli >/dev/null
+targets=(read_bench commit_bench tagkit_cli)
+if pkg-config --exists taglib 2>/dev/null; then targets+=(taglib_show); fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 export TAGKIT_BENCH_PROGRAM=$PWD/$build/tools/tagkit
 
 if [ ! -f "$corpus/commit-40.mp3" ] || [ ! -f "$corpus/read24-31.mp3" ]; then
@@ -104,3 +112,9 @@ for n in ("4", "40"):
     ratio("tagkit set %s MB / copy-and-rename" % n, "BM_Commit_SetProgram/%s" % n,
           "BM_Commit_CopyAndRename/%s" % n, 1.25 if n == "40" else None)
 EOF
+
+echo
+echo "== library scan"
+echo "load before: $(uptime)"
+python3 bench/library_bench.py "$build" "$corpus" "$out/library" "${LIBRARY_ROUNDS:-5}"
+echo "load after:  $(uptime)"

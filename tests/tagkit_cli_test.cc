@@ -270,6 +270,7 @@ TEST_F(CliTest, HelpAndBadCommandLines) {
       {{"--help"}, 0, "Exit status"},
       {{"help"}, 0, "Commands:"},
       {{"show", "--help"}, 0, "release_date"},
+      {{"help", "show"}, 0, "--all"},
       {{"help", "set"}, 0, "--picture-mime"},
       {{"set", "-h"}, 0, "--remove NAME"},
       {{"extract-picture", "--help"}, 0, "Fails when the file has no picture"},
@@ -278,6 +279,10 @@ TEST_F(CliTest, HelpAndBadCommandLines) {
       {{"--bogus", "show", "a.mp3"}, 2, "unknown option '--bogus'"},
       {{"show"}, 2, "no file given"},
       {{"show", "--xml", "a.mp3"}, 2, "unknown option '--xml'"},
+      {{"show", "-j", "0", "a.mp3"}, 2, "-j needs a number of threads from 1 to 256"},
+      {{"show", "-j"}, 2, "-j needs a number"},
+      {{"set", "--title", "X", "--jobs=many", "a.mp3"}, 2, "not 'many'"},
+      {{"set", "-x", "a.mp3"}, 2, "unknown option '-x'"},
       {{"show", "--code-page", "42", "a.mp3"}, 2, "code page '42' is not supported"},
       {{"--code-page", "abc", "show", "a.mp3"}, 2, "code page 'abc' is not supported"},
       {{"set", "a.mp3"}, 2, "nothing to change"},
@@ -347,12 +352,13 @@ TEST_F(CliTest, ShowPrintsAlignedText) {
 TEST_F(CliTest, ShowTellsTheTagVersionAndTheTrailer) {
   Write("v22.mp3", Concat({Id3v2Tag(2, 0, tagkit_test::Frame22("TT2", Latin("Old"))), Audio()}));
   Write("v23.mp3", Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin("New"))), Audio()}));
-  // ID3v2.4 is not read: the title comes from the trailer, whose zero
+  // --strict refuses ID3v2.4: the title comes from the trailer, whose zero
   // comment bytes read as ID3v1.1 track 0; genre 148 is none.
   Write("v24.mp3", Concat({Id3v2Tag(4, 0, Frame23("TIT2", Latin("Newer"))), Audio(),
                            Id3v1("Trailer", "", "", "", "", -1, 148)}));
   Write("none.mp3", Audio());
-  const Outcome run = Tagkit({"show", "--json", "v22.mp3", "v23.mp3", "v24.mp3", "none.mp3"});
+  const Outcome run =
+      Tagkit({"show", "--json", "--strict", "v22.mp3", "v23.mp3", "v24.mp3", "none.mp3"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(Lines(run.out),
             (Strings{R"({"file":"v22.mp3","id3v2":"2.2","title":["Old"]})",
@@ -360,6 +366,9 @@ TEST_F(CliTest, ShowTellsTheTagVersionAndTheTrailer) {
                      R"({"file":"v24.mp3","id3v2":null,"title":["Trailer"],"track":["0"],)"
                      R"("id3v1":{"title":"Trailer","track":0,"genre":148}})",
                      R"({"file":"none.mp3","id3v2":null})"}));
+  EXPECT_TRUE(Has(ShowLine("v24.mp3"), {R"({"file":"v24.mp3","id3v2":"2.4",)"}));
+  EXPECT_TRUE(Has(ShowLine("v24.mp3", {"--all", "--strict"}),
+                  {R"("frames_problem":"ID3v2.4 is refused with --strict","frame_count":0)"}));
 }
 
 TEST_F(CliTest, ShowEscapesControlCharactersOnly) {
@@ -414,10 +423,14 @@ TEST_F(CliTest, AFailedFileIsReportedAndLeftAsItWasWhileTheOthersGoOn) {
       {"set", "--title", "Lost", "--music-id", MusicIdHex(), "a.mp3", "missing.mp3", "b.mp3"});
   EXPECT_EQ(set.status, 1);
   EXPECT_EQ(set.out, "");
+  // A run over several files ends with a summary.
   EXPECT_EQ(Lines(set.err),
             (Strings{"a.mp3: E_TAG_FOREIGN_MUSIC_ID: cannot set the music identifier: the file's "
                      "music identifier belongs to another owner and is kept",
-                     "missing.mp3: " + not_found}));
+                     "missing.mp3: " + not_found, "tagkit set: 3 files",
+                     "  tags     none 0, ID3v1 1, ID3v2.2 0, ID3v2.3 2, ID3v2.4 0",
+                     "  changed  1",
+                     "  failed   2: E_TAG_FILE_NOT_FOUND 1, E_TAG_FOREIGN_MUSIC_ID 1"}));
   EXPECT_EQ(Read("a.mp3"), original);
   EXPECT_TRUE(Has(ShowLine("b.mp3"), {R"("title":["Lost"],"artist":["The Sample Quartet"])",
                                       "\"data\":\"" + MusicIdHex(), R"("id3v1":{"title":"Lost")"}));
@@ -425,7 +438,7 @@ TEST_F(CliTest, AFailedFileIsReportedAndLeftAsItWasWhileTheOthersGoOn) {
   EXPECT_EQ(tagkit_test::ListDir(TempFolder()), Strings{});
 
   // show: an error object in the place of each file that cannot be opened.
-  const Outcome show = Tagkit({"show", "--json", "a.mp3", "missing.mp3", "b.mp3", "."});
+  const Outcome show = Tagkit({"show", "--json", "--quiet", "a.mp3", "missing.mp3", "b.mp3", "."});
   EXPECT_EQ(show.status, 1);
   EXPECT_EQ(Lines(show.out),
             (Strings{ShowLine("a.mp3"), R"({"file":"missing.mp3","error":")" + not_found + "\"}",
@@ -709,17 +722,25 @@ TEST_F(CliTest, RecoverCompletesAnInterruptedCopy) {
 }
 #endif
 
-TEST_F(CliTest, ProgressLineOnlyOnATerminal) {
-  // Elsewhere standard error holds only error lines. script(1) gives the
-  // program a terminal and copies what it prints.
-  Write("a.mp3", TaggedMp3());
-  Write("b.mp3", TaggedMp3());
+TEST_F(CliTest, ProgressLineOnlyOnATerminalOnceWorkTakesASecond) {
+  // script(1) gives the program a terminal and copies what it prints; more
+  // output than the program's buffer and the pipe hold, for a reader that
+  // waits before draining, makes the run take longer than a second.
+  // Elsewhere standard error holds only the summary.
   if (system("script --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "script is not installed";
+  ASSERT_TRUE(tagkit_test::MakeDir(dir_.File("lib")));
+  for (int i = 0; i < 40; ++i) {
+    Write("lib/" + std::to_string(i) + ".mp3",
+          Concat({Id3v2Tag(3, 0, Frame23("TIT2", Latin(std::string(8000, 'x')))), Audio()}));
+  }
   const std::string command = "cd '" + dir_.path() + "' && script -qec \"'" + program_ +
-                              "' set --track 5 a.mp3 b.mp3\" /dev/null > typescript.txt";
+                              "' show -r --json -j 2 lib | (sleep 1.5; cat >/dev/null)\" " +
+                              "/dev/null > typescript.txt";
   ASSERT_EQ(system(command.c_str()), 0);
-  EXPECT_TRUE(Has(Slurp(dir_.File("typescript.txt")), {"1/2 a.mp3", "2/2 b.mp3"}));
-  EXPECT_TRUE(Has(ShowLine("b.mp3"), {R"("track":["5"])"}));
+  EXPECT_TRUE(Has(Slurp(dir_.File("typescript.txt")), {" files/s", "tagkit show: 40 files"}));
+  const Outcome piped = Tagkit({"show", "-r", "lib"});
+  EXPECT_EQ(Lines(piped.err).front(), "tagkit show: 40 files");
+  EXPECT_EQ(Tagkit({"show", "-r", "--quiet", "lib"}).err, "");
 }
 
 TEST_F(CliTest, SampleGeneratorMakesAFileTheProgramReads) {
@@ -733,10 +754,10 @@ TEST_F(CliTest, SampleGeneratorMakesAFileTheProgramReads) {
                    R"("album":"Café Sessions")"}));
 }
 
-TEST_F(CliTest, EveryCorpusFileGivesOneValidJsonLine) {
+TEST_F(CliTest, EveryCorpusFileGivesOneValidJsonLineWithAllItsFrames) {
   const std::string corpus = tagkit_test::CorpusDir();
   if (corpus.empty()) GTEST_SKIP() << "no corpus";
-  Strings args = {"show", "--json"};
+  Strings args = {"show", "--json", "--all", "--quiet"};
   for (const char* sub : {"mutagen", "taglib"}) {
     for (const std::string& name : tagkit_test::ListDir(corpus + "/" + sub)) {
       args.push_back(corpus + "/" + sub + "/" + name);
@@ -744,16 +765,218 @@ TEST_F(CliTest, EveryCorpusFileGivesOneValidJsonLine) {
   }
   const Outcome run = Tagkit(args);
   const Strings lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), args.size() - 2);
+  ASSERT_EQ(lines.size(), args.size() - 4);
   std::size_t failed = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string start = "{\"file\":\"" + args[i + 2] + "\",";
+    const std::string start = "{\"file\":\"" + args[i + 4] + "\",";
     EXPECT_TRUE(ValidJson(lines[i])) << lines[i];
     EXPECT_EQ(lines[i].compare(0, start.size(), start), 0) << lines[i];
-    if (lines[i].compare(start.size(), 9, "\"error\":\"") == 0) ++failed;
+    if (lines[i].compare(start.size(), 9, "\"error\":\"") == 0) {
+      ++failed;
+    } else {
+      EXPECT_TRUE(Has(lines[i], {"\"frames\":["})) << lines[i];
+    }
   }
   EXPECT_EQ(Lines(run.err).size(), failed);
   EXPECT_EQ(run.status, failed == 0 ? 0 : 1);
+  // The text view of the same files.
+  args[1] = "--all";
+  EXPECT_EQ(Tagkit(args).status, run.status);
+}
+
+TEST_F(CliTest, AllListsEveryFrameInFileOrder) {
+  // One tag per version; each row is a frame and its object in "frames".
+  const Bytes png = Text("\x89PNG");
+  const std::string frame = R"({"id":")";
+  const struct {
+    int version;
+    Bytes bytes;
+    std::string json;
+  } rows[] = {
+      {3, Frame23("TIT2", Latin("Title")),
+       R"(TIT2","kind":"text","size":6,"flags":[],"encoding":"latin1","values":["Title"]})"},
+      {3, Frame23("TCON", Latin(std::string("Rock\0Pop\0", 9))),
+       R"(TCON","kind":"text","size":10,"flags":[],"encoding":"latin1","values":["Rock","Pop"]})"},
+      {3, Frame23("TPE1", {1, 0xFE, 0xFF, 0, 'H', 0, 0xE9}),
+       R"(TPE1","kind":"text","size":7,"flags":[],"encoding":"utf16","values":["Hé"]})"},
+      {3, Frame23("TALB", {2, 0, 'O', 0, 0xFC}),
+       R"(TALB","kind":"text","size":5,"flags":[],"encoding":"utf16be","values":["Oü"]})"},
+      {3, Frame23("TCOM", Concat({{3}, Text("Café")})),
+       R"(TCOM","kind":"text","size":6,"flags":[],"encoding":"utf8","values":["Café"]})"},
+      {3, Frame23("TOPE", Latin(std::string(70, 'y'))),
+       R"(TOPE","kind":"text","size":71,"flags":[],"encoding":"latin1","values":[")" +
+           std::string(70, 'y') + "\"]}"},
+      {3, Frame23("TXXX", Latin(std::string("CATALOG\0ABC-123", 15))),
+       R"(TXXX","kind":"user_text","size":16,"flags":[],"encoding":"latin1",)"
+       R"("description":"CATALOG","values":["ABC-123"]})"},
+      {3, Frame23("WXXX", Latin(std::string("Home\0https://h.example", 22))),
+       R"(WXXX","kind":"user_url","size":23,"flags":[],"encoding":"latin1",)"
+       R"("description":"Home","values":["https://h.example"]})"},
+      {3, Frame23("WOAR", Text("https://a.example")),
+       R"(WOAR","kind":"url","size":17,"flags":[],"values":["https://a.example"]})"},
+      {3, Frame23("COMM", Latin(std::string("engshort\0A comment", 18))),
+       R"(COMM","kind":"comment","size":19,"flags":[],"encoding":"latin1","language":"eng",)"
+       R"("description":"short","values":["A comment"]})"},
+      {3, Frame23("USLT", Concat({{3}, Text(std::string("deu\0Zeile 1\nZeile 2", 19))})),
+       R"(USLT","kind":"lyrics","size":20,"flags":[],"encoding":"utf8","language":"deu",)"
+       R"("description":"","values":["Zeile 1\nZeile 2"]})"},
+      {3, Frame23("APIC", Concat({Latin(std::string("image/png\0\x03" "cover\0", 17)), png})),
+       R"(APIC","kind":"picture","size":22,"flags":[],"encoding":"latin1","description":"cover",)"
+       R"("mime":"image/png","picture_type":3,"data_size":4,"sha256":)"
+       R"("0f4636c78f65d3639ece5a064b5ae753e3408614a14fb18ab4d7540d2c248543"})"},
+      {3, Frame23("GEOB", Latin(std::string("application/x\0f.bin\0obj\0data", 28))),
+       R"(GEOB","kind":"object","size":29,"flags":[],"encoding":"latin1","description":"obj",)"
+       R"("mime":"application/x","file_name":"f.bin","data_size":4,"sha256":)"
+       R"("3a6eb0790f39ac87c94f3856b2dd2c5d110e6811602261a9a923d3bb23adc8b7"})"},
+      {3, Frame23("UFID", Concat({Text(std::string("owner\0", 6)), {1, 2, 3}})),
+       R"(UFID","kind":"file_id","size":9,"flags":[],"owner":"owner","data_size":3,"sha256":)"
+       R"("039058c6f2c0cb492c533b0a4d14ef77cc0f78abccced5287d84a1a2011cfb81"})"},
+      {3, Frame23("PRIV", Text(std::string("WM/x\0pv", 7))),
+       R"(PRIV","kind":"private","size":7,"flags":[],"owner":"WM/x","data_size":2,"sha256":)"
+       R"("0717031b935f131e7a4974ff41f4511bbd630b61dd1a813d47a214106b9ec14b"})"},
+      {3, Frame23("XYZW", Text("abc")),
+       R"(XYZW","kind":"binary","size":3,"flags":[],"data_size":3,"sha256":)"
+       R"("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"})"},
+      // Read only and grouped (the group byte precedes the data), encrypted
+      // (shown as bytes), and a text encoding that does not exist.
+      {3, Frame23("TIT3", Concat({{7}, Latin("Sub")}), 0x20, 0x20),
+       R"(TIT3","kind":"text","size":4,"flags":["read only","grouped"],"encoding":"latin1",)"
+       R"("values":["Sub"]})"},
+      {3, Frame23("TIT1", Concat({{0x80}, Text("xyz")}), 0, 0x40),
+       R"(TIT1","kind":"binary","size":3,"flags":["encrypted"],"data_size":3,"sha256":)"
+       R"("3608bca1e44ea6c4d268eb6db02260269892c0b42b86bbf1e77a6fa16c3c9282"})"},
+      {3, Frame23("TPE2", {7, 'a'}),
+       R"(TPE2","kind":"text","size":2,"flags":[],"data_size":2,"sha256":)"
+       R"("d741f5cd2c418cf01d9530754d088fb309dee36a3533845d4322ee3ef4bdb8f0",)"
+       R"("problem":"unknown text encoding 7"})"},
+      {2, tagkit_test::Frame22("TT2", Latin("Old")),
+       R"(TT2","kind":"text","size":4,"flags":[],"encoding":"latin1","values":["Old"]})"},
+      {2, tagkit_test::Frame22("TXX", Latin(std::string("K\0V", 3))),
+       R"(TXX","kind":"user_text","size":4,"flags":[],"encoding":"latin1","description":"K",)"
+       R"("values":["V"]})"},
+      {2, tagkit_test::Frame22("COM", Latin(std::string("eng\0c", 5))),
+       R"(COM","kind":"comment","size":6,"flags":[],"encoding":"latin1","language":"eng",)"
+       R"("description":"","values":["c"]})"},
+      {2, tagkit_test::Frame22("PIC", Concat({Latin(std::string("PNG\x03\0", 5)), png})),
+       R"(PIC","kind":"picture","size":10,"flags":[],"encoding":"latin1","description":"",)"
+       R"("mime":"PNG","picture_type":3,"data_size":4,"sha256":)"
+       R"("0f4636c78f65d3639ece5a064b5ae753e3408614a14fb18ab4d7540d2c248543"})"},
+      {2, tagkit_test::Frame22("UFI", Text(std::string("o\0\x09", 3))),
+       R"(UFI","kind":"file_id","size":3,"flags":[],"owner":"o","data_size":1,"sha256":)"
+       R"("2b4c342f5433ebe591a1da77e013d1b72475562d48578dca8b84bac6651c3cb9"})"},
+      // ID3v2.4: a value per string, unsynchronisation and zlib undone.
+      {4, Frame23("TCON", {1, 0xFF, 0xFE, 'R', 0, 'o', 0, 0, 0, 0xFF, 0xFE, 'P', 0}),
+       R"(TCON","kind":"text","size":13,"flags":[],"encoding":"utf16","values":["Ro","P"]})"},
+      {4, Frame23("TIT3", {0, 'a', 0xFF, 0, 0xE0}, 0, 0x02),
+       R"(TIT3","kind":"text","size":4,"flags":["unsynchronised"],"encoding":"latin1",)"
+       R"("values":["aÿà"]})"},
+      {4, Frame23("TIT1", Concat({tagkit_test::SyncSafe(7),
+                                  {120, 156, 99, 8, 72, 76, 206, 78, 77, 1, 0, 7, 199, 2, 73}}),
+                  0, 0x09),
+       R"(TIT1","kind":"text","size":7,"flags":["compressed"],"encoding":"latin1",)"
+       R"("values":["Packed"]})"},
+  };
+  for (int version : {4, 3, 2}) {
+    SCOPED_TRACE(version);
+    Bytes frames;
+    std::string listed;
+    std::size_t count = 0;
+    for (const auto& row : rows) {
+      if (row.version != version) continue;
+      frames = Concat({frames, row.bytes});
+      listed += (count++ == 0 ? "" : ",") + frame + row.json;
+    }
+    Write("a.mp3", Concat({Id3v2Tag(static_cast<std::uint8_t>(version), 0,
+                                    Concat({frames, Bytes(64, 0)})),
+                           Audio()}));
+    const std::string line = ShowLine("a.mp3", {"--all"});
+    EXPECT_TRUE(ValidJson(line)) << line;
+    EXPECT_TRUE(Has(line, {",\"frame_count\":" + std::to_string(count) + ",\"frames\":[" +
+                           listed + "]}"}));
+  }
+  // The text view: aligned, long texts cut, control characters escaped.
+  const Outcome text = Tagkit({"show", "--all", "a.mp3"});
+  EXPECT_EQ(text.status, 0);
+  EXPECT_TRUE(Has(text.out, {"  Frames         5\n    TT2   Old\n    TXX   \"K\" V\n",
+                             "    PIC   PNG, front cover (3), \"\", 4 bytes\n"
+                             "          sha256 0f46"}));
+  Write("a.mp3", Concat({Id3v2Tag(3, 0, Concat({rows[1].bytes, rows[5].bytes, rows[10].bytes,
+                                                 rows[16].bytes, rows[18].bytes})),
+                         Audio()}));
+  EXPECT_EQ(Tagkit({"show", "--all", "a.mp3"}).out.substr(Tagkit({"show", "a.mp3"}).out.size()),
+            "  Frames         5\n"
+            "    TCON  Rock\n"
+            "          Pop\n"
+            "    TOPE  " + std::string(60, 'y') + "\u2026\n"
+            "    USLT  deu \"\" Zeile 1\\x0aZeile 2\n"
+            "    TIT3  [read only, grouped] Sub\n"
+            "    TPE2  2 bytes\n"
+            "          sha256 d741f5cd2c418cf01d9530754d088fb309dee36a3533845d4322ee3ef4bdb8f0\n"
+            "          (unknown text encoding 7)\n");
+}
+
+#if !defined(_WIN32)
+void MakeLink(const std::string& target, const std::string& path) {
+  ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << path;
+}
+#endif
+
+TEST_F(CliTest, ALibraryIsWalkedInOneOrderWhateverTheThreads) {
+  // Files are chosen by content: an MP3 without the extension is taken, a
+  // file named .mp3 that holds no audio is not.
+  for (const char* folder : {"lib", "lib/a", "lib/b", "lib/b/c"}) {
+    ASSERT_TRUE(tagkit_test::MakeDir(dir_.File(folder)));
+  }
+  const Bytes not_audio = Text("not audio, whatever its name says");
+  const Strings mp3s = {"lib/a/song", "lib/b/c/bare.mp3", "lib/b/c/old.mp3", "lib/b/v24.mp3",
+                        "lib/z.mp3"};
+  Write("lib/a/cover.jpg", Concat({{0xFF, 0xD8, 0xFF, 0xE0}, not_audio}));
+  Write("lib/b/notes.mp3", not_audio);
+  Write(mp3s[0], Concat({Id3v2Tag(2, 0, tagkit_test::Frame22("TT2", Latin("Song"))), Audio()}));
+  Write(mp3s[1], Concat({{0xFF, 0xFB, 0x90, 0x64}, Bytes(900, 0x55)}));
+  Write(mp3s[2], Concat({Audio(), Id3v1("Old", "", "", "1999", "", 1, 0)}));
+  Write(mp3s[3], Concat({Id3v2Tag(4, 0, Bytes(32, 0)), Audio()}));
+  Write(mp3s[4], TaggedMp3());
+  Strings shown = {ShowLine(mp3s[0])};
+  std::string failures;
+  std::string failed = "  failed   0";
+#if !defined(_WIN32)
+  // A link that points nowhere and a named pipe are reported, and the pipe
+  // is never opened; a link to a folder above is a loop.
+  MakeLink("missing", dir_.File("lib/a/dangling.mp3"));
+  ASSERT_EQ(mkfifo(dir_.File("lib/a/x.mp3").c_str(), 0644), 0);
+  MakeLink("..", dir_.File("lib/b/c/loop"));
+  shown = {R"({"file":"lib/a/dangling.mp3","error":"E_TAG_FILE_NOT_FOUND: cannot follow the )"
+           R"(symbolic link: file not found"})",
+           shown[0],
+           R"({"file":"lib/a/x.mp3","error":"E_TAG_CANNOT_OPEN: not a regular file: the file )"
+           R"j(cannot be opened (permission denied, or in use by another program)"})j"};
+  failures = "lib/a/dangling.mp3: E_TAG_FILE_NOT_FOUND: cannot follow the symbolic link: file "
+             "not found\nlib/a/x.mp3: E_TAG_CANNOT_OPEN: not a regular file: the file cannot be "
+             "opened (permission denied, or in use by another program)\n";
+  failed = "  failed   2: E_TAG_FILE_NOT_FOUND 1, E_TAG_CANNOT_OPEN 1";
+  const Outcome follow = Tagkit({"show", "-r", "--follow", "--quiet", "lib"});
+  EXPECT_TRUE(Has(follow.err, {"lib/b/c/loop: E_TAG_CANNOT_OPEN: a directory loop"}));
+#endif
+  for (std::size_t i = 1; i < mp3s.size(); ++i) shown.push_back(ShowLine(mp3s[i]));
+  const std::string summary =
+      "tagkit show: 5 files, 2 more skipped (not MP3)\n"
+      "  tags     none 1, ID3v1 2, ID3v2.2 1, ID3v2.3 1, ID3v2.4 1\n" + failed + "\n";
+  for (const char* jobs : {"1", "4"}) {
+    SCOPED_TRACE(jobs);
+    const Outcome run = Tagkit({"show", "-r", "--json", "-j", jobs, "lib"});
+    EXPECT_EQ(run.status, failures.empty() ? 0 : 1);
+    EXPECT_EQ(Lines(run.out), shown);
+    EXPECT_EQ(run.err, failures + summary);
+  }
+  // One commit per MP3 file; the others stay as they were.
+  const Outcome set =
+      Tagkit({"set", "-r", "-j", "3", "--title", "New", "lib/a", "lib/b/c", "lib/z.mp3"});
+  EXPECT_TRUE(Has(set.err, {"tagkit set: 4 files, 1 more skipped (not MP3)\n", "  changed  4\n"}));
+  for (const std::string& mp3 : {mp3s[0], mp3s[1], mp3s[2], mp3s[4]}) {
+    EXPECT_TRUE(Has(ShowLine(mp3), {R"("title":["New"])"}));
+  }
+  EXPECT_EQ(Read("lib/a/cover.jpg"), Concat({{0xFF, 0xD8, 0xFF, 0xE0}, not_audio}));
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #define TAGKIT_TOOLS_CLI_H_
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,21 +87,168 @@ HRESULT WriteWholeFile(const std::string& path, const std::vector<unsigned char>
 bool SameFile(const std::string& a, const std::string& b);
 
 // ---- progress.cc ----
-// "N/total file" on standard error, kept on one line, when it is a terminal.
+// True when standard error (standard output) is a terminal.
+bool StderrIsTerminal();
+bool StdoutIsTerminal();
+// One line on standard error while many files are worked through: files
+// done (and the total once known), files per second and the time left.
+// Shown only when enabled, and only once the work has taken about a second.
 class Progress {
  public:
-  explicit Progress(std::size_t total);
+  explicit Progress(bool enabled);
   ~Progress();
-  void Step(std::size_t index, const std::string& file);
-  // Call before printing anything else to standard error.
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  // total 0: not known yet. Redraws a few times a second at most.
+  void Update(std::size_t done, std::size_t total);
+  // Call before printing anything else to the terminal.
   void Clear();
 
  private:
   bool enabled_;
-  std::size_t total_;
   bool shown_ = false;
+  std::int64_t start_ms_;
+  std::int64_t drawn_ms_ = 0;
 };
 void ReportFailure(const Failure& failure, Progress* progress);
+
+// ---- sniff.cc: what the first and last bytes of a file tell ----
+constexpr std::size_t kHeadSize = 10;
+constexpr std::size_t kTrailerSize = 128;
+struct FileHead {
+  unsigned char head[kHeadSize] = {};
+  std::size_t head_size = 0;  // fewer than kHeadSize for a short file
+  bool has_trailer = false;   // trailer holds the last 128 bytes, "TAG" first
+  unsigned char trailer[kTrailerSize] = {};
+  std::int64_t file_size = -1;  // -1 when unknown
+};
+// Reads the first and last bytes of a regular file (known_regular: the
+// caller saw that it is one): S_OK, or E_TAG_FILE_NOT_FOUND,
+// E_TAG_CANNOT_OPEN or E_FAIL.
+HRESULT ReadFileHead(const std::string& path, bool known_regular, FileHead& head);
+// MP3 content: an ID3v2 header, an MPEG audio frame header at the very
+// start, or an ID3v1 trailer.
+bool LooksLikeMp3(const FileHead& head);
+// The major version of the ID3v2 tag at the start (2, 3 or 4); 0 for none
+// or one of any other version.
+int Id3v2Version(const FileHead& head);
+// The ID3v1 trailer as the engine reads it: texts end at their first zero
+// byte, trailing white space is dropped, single-byte text goes through the
+// thread's code page; empty texts and a zero year are absent.
+struct TrailerView {
+  std::string title, artist, album, comment;
+  std::int32_t year = 0;
+  std::optional<int> track;  // ID3v1.1 only
+  int genre = 0;
+};
+std::optional<TrailerView> ReadTrailer(const FileHead& head);
+
+// ---- frames.cc: every frame of the ID3v2 tag (show --all) ----
+// One frame, decoded as far as its kind allows.
+struct FrameView {
+  std::string id;               // "TIT2"; three characters in ID3v2.2
+  std::uint32_t size = 0;       // data size, unpacked
+  std::vector<std::string> flags;  // "read only", "compressed", "encrypted", ...
+  // text, url, user_text, user_url, comment, lyrics, picture, object,
+  // file_id, private or binary
+  std::string kind;
+  std::optional<std::string> encoding, language, description, mime, file_name, owner;
+  std::optional<int> picture_type;
+  std::vector<std::string> values;       // the texts of the text kinds
+  std::optional<std::int64_t> data_size;  // the bytes of the binary kinds,
+  std::optional<std::string> sha256;      // or of a frame shown as bytes
+  std::optional<std::string> problem;     // what could not be decoded
+};
+struct FrameListing {
+  std::vector<FrameView> frames;  // file order
+  std::size_t total = 0;          // frames in the tag; more than listed when cut
+  std::optional<std::string> problem;
+};
+// The frames of the file's ID3v2 tag; none when it has no tag the engine
+// reads (ID3v2.4 only without `strict`). file_size (-1: unknown) bounds what
+// a damaged frame may claim.
+FrameListing ReadFrames(const std::string& path, bool strict, std::int64_t file_size);
+// The keys frame_count and frames of `show --json --all`.
+void WriteFramesJson(JsonWriter& json, const FrameListing& listing);
+// One frame per line or short block, indented.
+std::string FramesText(const FrameListing& listing, std::size_t indent);
+
+// ---- walk.cc: the files of a run ----
+// One file to work on, or an entry of a directory that could not be read.
+struct RunItem {
+  std::string path;        // as named, or DIR/NAME as found in a directory
+  bool found = false;      // found by the walk: taken only when it holds MP3
+  HRESULT error = S_OK;    // a failure of the walk itself; what says which
+  std::string what;
+};
+// Streams the files named on the command line; with `recursive` the
+// directories among them are walked, their entries in sorted order.
+// Symbolic links to directories are followed only with `follow_links`, and a
+// directory that is already being walked is not entered again.
+class FileWalk {
+ public:
+  FileWalk(std::vector<std::string> operands, bool recursive, bool follow_links);
+  ~FileWalk();
+  FileWalk(const FileWalk&) = delete;
+  FileWalk& operator=(const FileWalk&) = delete;
+  // The next item; false once everything was handed out.
+  bool Next(RunItem& item);
+  bool walked_a_directory() const { return walked_a_directory_; }
+
+ private:
+  struct Level;
+  bool Enter(const std::string& path, RunItem& item);
+  bool Visit(const std::string& path, RunItem& item);
+
+  std::vector<std::string> operands_;
+  std::size_t next_operand_ = 0;
+  bool recursive_;
+  bool follow_links_;
+  bool walked_a_directory_ = false;
+  std::vector<Level> levels_;
+};
+
+// ---- run.cc: one command over many files ----
+// Options that every command taking many files shares.
+struct RunOptions {
+  bool recursive = false;     // -r: walk directories
+  bool follow_links = false;  // --follow: follow symbolic links to directories
+  bool quiet = false;         // --quiet: no progress line, no summary
+  bool strict = false;        // --strict: ID3v2.4 refused, as the class does by default
+  unsigned jobs = 0;          // -j N: threads; 0: one per core
+};
+// Handles one of those options at args[i], moving i past its value:
+// kExitOk, kExitUsage after a message, or kNotRunOption.
+constexpr int kNotRunOption = -3;
+int TakeRunOption(const std::string& command, const std::vector<std::string>& args,
+                  std::size_t& i, RunOptions& options);
+// The open mode flags that --strict leaves out.
+std::int32_t OpenFlags(const RunOptions& options);
+
+// What one file gave.
+struct FileOutcome {
+  std::string output;               // for standard output
+  std::optional<Failure> failure;  // one line on standard error
+  bool changed = false;            // the file was rewritten
+};
+// The work of a command on one file. Run is called on several threads at
+// once, each with the program's code page set.
+class FileTask {
+ public:
+  virtual ~FileTask() = default;
+  // head: the file's first and last bytes, or null when they could not be
+  // read (the work then reports its own failure).
+  virtual FileOutcome Run(const std::string& file, const FileHead* head) const = 0;
+  // Standard output for a file that failed before Run.
+  virtual std::string FailureOutput(const Failure& failure) const;
+  // Outputs are separated by a blank line (text views).
+  virtual bool BlankLineBetween() const { return false; }
+};
+// Runs the task over the operands' files on options.jobs threads; prints
+// outputs and failures in the walk's order, the progress line and, for more
+// than one file, the summary. Returns the exit status.
+int RunFiles(const std::string& command, const std::vector<std::string>& operands,
+             const RunOptions& options, const FileTask& task);
 
 // ---- show.cc: the text properties in display order ----
 struct TextProperty {

@@ -8,6 +8,7 @@ namespace tagkit_cli {
 int RunExtractPicture(const std::vector<std::string>& args) {
   std::vector<std::string> operands;
   bool options_done = false;
+  bool strict = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (options_done || arg.size() < 2 || arg[0] != '-') {
@@ -17,6 +18,8 @@ int RunExtractPicture(const std::vector<std::string>& args) {
     } else if (IsHelp(arg)) {
       std::cout << kExtractHelp;
       return kExitOk;
+    } else if (arg == "--strict") {
+      strict = true;
     } else {
       const int code_page = TakeCodePage("extract-picture", args, i);
       if (code_page == kNotCodePage) return UsageError("extract-picture", "unknown option '" + arg + "'");
@@ -31,7 +34,7 @@ int RunExtractPicture(const std::vector<std::string>& args) {
   }
 
   CTagkit tag;
-  HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ);
+  HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ | (strict ? 0 : TAGKIT_OPEN_V24));
   if (FAILED(hr)) {
     ReportFailure(Failure{file, hr, "cannot open the file"}, nullptr);
     return kExitFailed;

@@ -7,7 +7,17 @@ namespace tagkit_cli {
 
 std::string JsonQuote(const std::string& utf8) {
   std::string out = "\"";
+  out.reserve(utf8.size() + 2);
   for (std::size_t i = 0; i < utf8.size();) {
+    // Plain ASCII goes through as it is; a scan holds most of a tag's text.
+    std::size_t plain = i;
+    while (plain < utf8.size() && utf8[plain] >= 0x20 && utf8[plain] < 0x7F &&
+           utf8[plain] != '"' && utf8[plain] != '\\') {
+      ++plain;
+    }
+    out.append(utf8, i, plain - i);
+    i = plain;
+    if (i == utf8.size()) break;
     char32_t cp;
     i += DecodeUtf8(utf8, i, cp);
     switch (cp) {

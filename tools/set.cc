@@ -21,11 +21,9 @@ struct Edit {
 // Applies every edit to one file, opened directly: the library writes the
 // whole new file (tag and trailer) beside it and puts it in place in one
 // crash-safe step at Close. On failure `what` says which step failed.
-HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, bool split_links,
+HRESULT ApplyEdits(const std::string& file, const std::vector<Edit>& edits, std::int32_t mode,
                    std::string& what) {
   CTagkit tag;
-  std::int32_t mode = TAGKIT_OPEN_WRITE;
-  if (split_links) mode |= TAGKIT_OPEN_SPLIT_LINKS;
   HRESULT hr = tag.Open(Utf8ToWide(file), mode);
   what = "cannot open the file";
   for (std::size_t i = 0; SUCCEEDED(hr) && i < edits.size(); ++i) {
@@ -88,6 +86,7 @@ class SetParser {
   int Parse(const std::vector<std::string>& args);
   std::vector<Edit> edits;
   std::vector<std::string> files;
+  RunOptions run;
   bool split_links = false;
 
  private:
@@ -139,6 +138,9 @@ int SetParser::Parse(const std::vector<std::string>& args) {
       split_links = true;
       continue;
     }
+    const int run_option = TakeRunOption("set", args, i, run);
+    if (run_option == kExitOk) continue;
+    if (run_option != kNotRunOption) return run_option;
     if (arg.compare(0, 2, "--") != 0) return Error("unknown option '" + arg + "'");
     std::string name = arg.substr(2);
     std::optional<std::string> value;
@@ -349,6 +351,28 @@ int SetParser::Build() {
   return kExitOk;
 }
 
+// Each file is one call of ApplyEdits: one commit, or no change at all.
+class SetTask : public FileTask {
+ public:
+  SetTask(const std::vector<Edit>& edits, std::int32_t mode) : edits_(edits), mode_(mode) {}
+
+  FileOutcome Run(const std::string& file, const FileHead*) const override {
+    FileOutcome outcome;
+    Failure failure{file, S_OK, ""};
+    failure.code = ApplyEdits(file, edits_, mode_, failure.what);
+    if (FAILED(failure.code)) {
+      outcome.failure = failure;
+    } else {
+      outcome.changed = true;
+    }
+    return outcome;
+  }
+
+ private:
+  const std::vector<Edit>& edits_;
+  const std::int32_t mode_;  // open mode and flags of every file
+};
+
 }  // namespace
 
 int RunSet(const std::vector<std::string>& args) {
@@ -356,20 +380,9 @@ int RunSet(const std::vector<std::string>& args) {
   const int status = parser.Parse(args);
   if (status == kHelpShown) return kExitOk;
   if (status != kExitOk) return status;
-
-  int result = kExitOk;
-  Progress progress(parser.files.size());
-  for (std::size_t i = 0; i < parser.files.size(); ++i) {
-    const std::string& file = parser.files[i];
-    progress.Step(i, file);
-    Failure failure{file, S_OK, ""};
-    failure.code = ApplyEdits(file, parser.edits, parser.split_links, failure.what);
-    if (FAILED(failure.code)) {
-      ReportFailure(failure, &progress);
-      result = kExitFailed;
-    }
-  }
-  return result;
+  std::int32_t mode = TAGKIT_OPEN_WRITE | OpenFlags(parser.run);
+  if (parser.split_links) mode |= TAGKIT_OPEN_SPLIT_LINKS;
+  return RunFiles("set", parser.files, parser.run, SetTask(parser.edits, mode));
 }
 
 }  // namespace tagkit_cli

@@ -1,10 +1,10 @@
 // `tagkit show`: every property of each file, as aligned text or JSON lines.
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <optional>
 
 #include "cli.h"
-#include "tlx_id3.h"
 
 namespace tagkit_cli {
 
@@ -71,24 +71,16 @@ struct MusicIdView {
   std::string data;  // lower-case hex
 };
 
-// The ID3v1 trailer as the engine reads it; empty texts and a zero year are
-// absent.
-struct TrailerView {
-  std::string title, artist, album, comment;
-  std::int32_t year = 0;
-  std::optional<int> track;  // ID3v1.1 only
-  int genre = 0;
-};
-
 struct FileView {
   std::string file;
-  std::optional<std::string> id3v2;  // "2.2", "2.3"; none: no tag tagkit reads
+  std::optional<std::string> id3v2;  // "2.2", "2.3", "2.4"; none: no tag tagkit reads
   std::vector<std::pair<const TextProperty*, std::vector<std::string>>> texts;
   std::optional<std::string> release_date;
   std::optional<BinaryView> picture;
   std::optional<MusicIdView> music_id;
   std::optional<BinaryView> mtdid, qzvlx;
   std::optional<TrailerView> id3v1;
+  std::optional<FrameListing> frames;  // --all
 };
 
 std::optional<std::string> FormatDate(double date) {
@@ -141,14 +133,16 @@ void ReadProperties(CTagkit& tag, FileView& view) {
   CTagkit::PictureVector pictures;
   if (tag.GetBinary(PROPID_PICTURE, pictures) == S_OK && !pictures.empty() && pictures.front()) {
     CTagkit::CPicture& picture = *pictures.front();
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(picture.Size()));
-    unsigned char* data = bytes.data();
+    // Filled by GetData before it is read: no need to zero it first.
+    const std::unique_ptr<unsigned char[]> bytes(
+        new unsigned char[static_cast<std::size_t>(picture.Size()) + 1]);
+    unsigned char* data = bytes.get();
     std::int32_t size = picture.Size();
     if (SUCCEEDED(picture.GetData(&data, size))) {
       BinaryView binary;
       binary.mime = WideToUtf8(picture.Mime());
       binary.size = size;
-      binary.sha256 = Sha256Hex(bytes.data(), static_cast<std::size_t>(size));
+      binary.sha256 = Sha256Hex(bytes.get(), static_cast<std::size_t>(size));
       view.picture = binary;
     }
   }
@@ -169,49 +163,33 @@ void ReadProperties(CTagkit& tag, FileView& view) {
   view.qzvlx = ReadGeob(tag, PROPID_OBJECT_QZVLX);
 }
 
-// The ID3v2 version and the ID3v1 trailer are not properties of the class;
-// the engine answers them on a context of its own, opened read only.
-void ReadEngineView(const std::wstring& path, FileView& view) {
-  tlx_id3_context context = {};
-  if (tlx_id3_create_context(path.c_str(), TLX_ID3_MODE_READ, nullptr, &context) != TLX_ID3_OK) {
-    return;
-  }
-  tlx_id3_v2_header header = {};
-  if (tlx_id3_v2_get_header(&context, &header) == TLX_ID3_OK) {
-    view.id3v2 = header.version == TLX_ID3_V22 ? "2.2" : "2.3";
-  }
-  auto text = [&](int32_t (*get)(tlx_id3_context*, uint32_t*, char*), std::string& out) {
-    char buffer[32] = {};
-    uint32_t size = 30;
-    if (get(&context, &size, buffer) != TLX_ID3_OK) return false;
-    out = CodePageToUtf8(std::string(buffer, size < 30 ? size : 30));
-    return true;
-  };
-  TrailerView trailer;
-  if (text(tlx_id3_v1_get_title, trailer.title)) {
-    text(tlx_id3_v1_get_artist, trailer.artist);
-    text(tlx_id3_v1_get_album, trailer.album);
-    text(tlx_id3_v1_get_comment, trailer.comment);
-    tlx_id3_v1_get_year(&context, &trailer.year);
-    uint8_t track = 0;
-    if (tlx_id3_v1_get_tracknumebr(&context, &track) == TLX_ID3_OK) trailer.track = track;
-    uint32_t genre = 0;
-    tlx_id3_v1_get_genre(&context, &genre);
-    trailer.genre = static_cast<int>(genre);
-    view.id3v1 = trailer;
-  }
-  tlx_id3_destroy_context(&context);
-}
+// What `show` prints of one file, and how.
+struct ShowOptions {
+  RunOptions run;
+  bool json = false;
+  bool all = false;
+};
 
-HRESULT LoadView(const std::string& file, FileView& view) {
+// The ID3v2 version and the ID3v1 trailer are not properties of the class;
+// they come from the file's first and last bytes, read once per file.
+HRESULT LoadView(const std::string& file, const FileHead* head, const ShowOptions& options,
+                 FileView& view) {
   view.file = file;
-  const std::wstring path = Utf8ToWide(file);
   CTagkit tag;
-  const HRESULT hr = tag.Open(path, TAGKIT_OPEN_READ);
+  const HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ | OpenFlags(options.run));
   if (FAILED(hr)) return hr;
   ReadProperties(tag, view);
   tag.Close();
-  ReadEngineView(path, view);
+  if (head != nullptr) {
+    const int major = Id3v2Version(*head);
+    if (major == 2 || major == 3 || (major == 4 && !options.run.strict)) {
+      view.id3v2 = "2." + std::to_string(major);
+    }
+    view.id3v1 = ReadTrailer(*head);
+  }
+  if (options.all) {
+    view.frames = ReadFrames(file, options.run.strict, head != nullptr ? head->file_size : -1);
+  }
   return S_OK;
 }
 
@@ -299,8 +277,9 @@ std::string ViewJson(const FileView& view) {
     json.Number(v1.genre);
     json.EndObject();
   }
+  if (view.frames) WriteFramesJson(json, *view.frames);
   json.EndObject();
-  return json.str();
+  return json.str() + "\n";
 }
 
 std::string Describe(const BinaryView& binary) {
@@ -345,19 +324,58 @@ std::string ViewText(const FileView& view) {
   } else {
     lines.emplace_back("ID3v1", "none");
   }
+  if (view.frames) lines.emplace_back("Frames", std::to_string(view.frames->total));
   std::string out = Printable(view.file) + "\n";
   for (const auto& line : lines) {
     std::string label = line.first;
     label.resize(kLabelWidth, ' ');
     out += "  " + label + Printable(line.second) + "\n";
   }
+  if (view.frames) out += FramesText(*view.frames, 4);
   return out;
 }
+
+class ShowTask : public FileTask {
+ public:
+  explicit ShowTask(const ShowOptions& options) : options_(options) {}
+
+  FileOutcome Run(const std::string& file, const FileHead* head) const override {
+    FileOutcome outcome;
+    FileView view;
+    const HRESULT hr = LoadView(file, head, options_, view);
+    if (FAILED(hr)) {
+      outcome.failure = Failure{file, hr, "cannot open the file"};
+      outcome.output = FailureOutput(*outcome.failure);
+      return outcome;
+    }
+    outcome.output = options_.json ? ViewJson(view) : ViewText(view);
+    return outcome;
+  }
+
+  // JSON lines keep one line per file: an error object stands for a file
+  // that cannot be shown.
+  std::string FailureOutput(const Failure& failure) const override {
+    if (!options_.json) return std::string();
+    JsonWriter writer;
+    writer.BeginObject();
+    writer.Key("file");
+    writer.String(failure.file);
+    writer.Key("error");
+    writer.String(FailureText(failure));
+    writer.EndObject();
+    return writer.str() + "\n";
+  }
+
+  bool BlankLineBetween() const override { return !options_.json; }
+
+ private:
+  const ShowOptions options_;
+};
 
 }  // namespace
 
 int RunShow(const std::vector<std::string>& args) {
-  bool json = false;
+  ShowOptions options;
   bool options_done = false;
   std::vector<std::string> files;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -370,47 +388,18 @@ int RunShow(const std::vector<std::string>& args) {
       std::cout << kShowHelp;
       return kExitOk;
     } else if (arg == "--json") {
-      json = true;
+      options.json = true;
+    } else if (arg == "--all") {
+      options.all = true;
     } else {
-      const int code_page = TakeCodePage("show", args, i);
-      if (code_page == kNotCodePage) return UsageError("show", "unknown option '" + arg + "'");
-      if (code_page != kExitOk) return code_page;
+      int status = TakeRunOption("show", args, i, options.run);
+      if (status == kNotRunOption) status = TakeCodePage("show", args, i);
+      if (status == kNotCodePage) return UsageError("show", "unknown option '" + arg + "'");
+      if (status != kExitOk) return status;
     }
   }
   if (files.empty()) return UsageError("show", "no file given");
-
-  int status = kExitOk;
-  int shown = 0;  // a blank line goes between views, never before the first
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    FileView view;
-    const HRESULT hr = LoadView(files[i], view);
-    if (FAILED(hr)) {
-      const Failure failure{files[i], hr, "cannot open the file"};
-      std::cout.flush();
-      ReportFailure(failure, nullptr);
-      if (json) {
-        JsonWriter writer;
-        writer.BeginObject();
-        writer.Key("file");
-        writer.String(files[i]);
-        writer.Key("error");
-        writer.String(FailureText(failure));
-        writer.EndObject();
-        std::cout << writer.str() << '\n';
-      }
-      status = kExitFailed;
-      continue;
-    }
-    if (json) {
-      std::cout << ViewJson(view) << '\n';
-    } else {
-      if (shown > 0) std::cout << '\n';
-      std::cout << ViewText(view);
-      ++shown;
-    }
-  }
-  std::cout.flush();
-  return status;
+  return RunFiles("show", files, options.run, ShowTask(options));
 }
 
 }  // namespace tagkit_cli
