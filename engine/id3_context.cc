@@ -328,6 +328,7 @@ int32_t Read(tlx_id3_context* ctx, void* buffer, uint32_t count) {
 
 // A write changes the file: a session forgets what it read.
 int32_t Write(tlx_id3_context* ctx, const void* buffer, uint32_t count) {
+  if (ctx->work != nullptr) ctx->work->cache.opened_size_known = 0;
   if (tlx_id3_read_cache* cache = Session(ctx)) {
     DropData(cache);
     if (EnsurePos(ctx, cache) < 0 || SyncHandle(ctx, cache) < 0) return -1;
@@ -346,6 +347,30 @@ int32_t Write(tlx_id3_context* ctx, const void* buffer, uint32_t count) {
   return tlx_write(ctx->fd, buffer, count);
 }
 
+// Opens an existing file for a new context: only a regular file qualifies,
+// and an edit that a crash interrupted while copying into it is completed
+// first, so that nobody reads a torn file.
+int32_t OpenExisting(const wchar_t* path, int32_t mode, int* fd, int32_t* size) {
+  static const char kFunction[] = "tlx_id3_create_context";
+  if (mode != TLX_ID3_MODE_READ && mode != TLX_ID3_MODE_WRITE) {
+    tlx_trace_error("in %s() mode is invalid.", kFunction);
+    return TLX_ID3_E_OPEN;
+  }
+  switch (tlx_open_file(path, mode == TLX_ID3_MODE_READ ? TLX_O_RDONLY : TLX_O_RDWR, fd, size)) {
+    case 0:
+      return TLX_ID3_OK;
+    case TLX_ENOENT:
+      tlx_trace_error("in %s() file is invalid.", kFunction);
+      return TLX_ID3_E_NOT_FOUND;
+    case TLX_EUNFINISHED:
+      tlx_trace_error("in %s() interrupted edit cannot be completed.", kFunction);
+      return tlx_last_failure() == TLX_FAILURE_NOMEM ? TLX_ID3_E_NOMEM : TLX_ID3_E_SYSTEM;
+    default:
+      tlx_trace_error("in %s() tlx_open_file() failed.", kFunction);
+      return TLX_ID3_E_OPEN;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -361,42 +386,44 @@ int32_t tlx_id3_create_context(const wchar_t* path, int32_t mode,
     tlx_trace_error(kParamInvalid, kFunction);
     return TLX_ID3_E_PARAM;
   }
-  // Only a regular file qualifies; the low 16 bits of the type are negative
-  // for it alone. Checked before anything is allocated.
-  if (mode != TLX_ID3_MODE_CREATE && static_cast<int16_t>(tlx_stat_mode(path)) >= 0) {
-    tlx_trace_error("in %s() file is invalid.", kFunction);
-    return TLX_ID3_E_NOT_FOUND;
-  }
-  // An edit that a crash interrupted while copying into the file is
-  // completed first: nobody reads a torn file.
+  // An existing file is opened before anything is allocated.
+  int fd = TLX_INVALID_HANDLE;
+  int32_t size = -1;
   if (mode != TLX_ID3_MODE_CREATE) {
-    int32_t completed = tlx_id3_complete_interrupted(path, nullptr);
-    if (completed != TLX_ID3_OK) {
-      tlx_trace_error("in %s() interrupted edit cannot be completed.", kFunction);
-      return completed;
-    }
+    int32_t opened = OpenExisting(path, mode, &fd, &size);
+    if (opened != TLX_ID3_OK) return opened;
   }
   memset(ctx, 0, sizeof(*ctx));
-  ctx->fd = TLX_INVALID_HANDLE;
+  ctx->fd = fd;
   ctx->work = static_cast<tlx_id3_work*>(tlx_sqa_malloc(sizeof(tlx_id3_work)));
   if (ctx->work == nullptr) {
     tlx_trace_error("in %s() tlx_sqa_malloc() failed.", kFunction);
+    if (ctx->fd != TLX_INVALID_HANDLE) tlx_id3_close_content(ctx);
     return TLX_ID3_E_NOMEM;
   }
   tlx_id3_clear_work(ctx->work);
   ctx->path = tlx_sqa_wcsndup(path, wcslen(path));
   if (ctx->path == nullptr) {
     tlx_trace_error("in %s() tlx_sqa_strndup() failed.", kFunction);
+    if (ctx->fd != TLX_INVALID_HANDLE) tlx_id3_close_content(ctx);
     Release(ctx);
     return TLX_ID3_E_NOMEM;
   }
   ctx->content_kind = 0;
   ctx->mode = mode;
-  int32_t opened = tlx_id3_open_content(ctx, mode, &ctx->fd);
-  if (opened != 0) {
-    ctx->fd = TLX_INVALID_HANDLE;
-    Release(ctx);
-    return opened == TLX_ENOENT ? TLX_ID3_E_NOT_FOUND : TLX_ID3_E_OPEN;
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (mode == TLX_ID3_MODE_CREATE) {
+    int32_t opened = tlx_id3_open_content(ctx, mode, &ctx->fd);
+    if (opened != 0) {
+      ctx->fd = TLX_INVALID_HANDLE;
+      Release(ctx);
+      return opened == TLX_ENOENT ? TLX_ID3_E_NOT_FOUND : TLX_ID3_E_OPEN;
+    }
+  } else {
+    cache->handle_known = 1;  // a file opened stands at its start
+    // The first read session takes the length from the open.
+    cache->opened_size = size;
+    cache->opened_size_known = size >= 0;
   }
   ctx->state = TLX_ID3_STATE_IDLE;
   if (mode == TLX_ID3_MODE_CREATE) {
@@ -620,6 +647,7 @@ void tlx_id3_forget_content(tlx_id3_context* ctx) {
   FreeCache(cache);
   cache->active = 0;
   cache->resync = 0;
+  cache->opened_size_known = 0;
   ForgetHandle(cache);
 }
 
@@ -654,6 +682,11 @@ void tlx_id3_read_session_begin(tlx_id3_context* ctx) {
   if (cache->active) return;
   FreeCache(cache);
   cache->active = 1;
+  if (cache->opened_size_known) {
+    cache->size = cache->opened_size;
+    cache->size_known = 1;
+    cache->opened_size_known = 0;
+  }
   if (cache->resync) {
     cache->pos = cache->resync_pos;
     cache->pos_known = 1;

@@ -38,6 +38,9 @@ typedef struct tlx_id3_read_cache {
   int32_t pos;
   int32_t size_known; /* size holds the file length */
   int32_t size;
+  int32_t opened_size_known; /* opened_size holds the length the open saw,
+                                for the first session while nothing wrote */
+  int32_t opened_size;
   int32_t head_loaded; /* head holds file bytes [0, head_len) */
   uint32_t head_len;
   uint8_t* head;

@@ -207,6 +207,21 @@ TLX_API int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* t
  *   copies still holds the file); -1 it cannot be completed now (the record
  *   stays for the next attempt). */
 TLX_API int32_t tlx_complete_replace(const wchar_t* target);
+/** tlx_open_file: an in-place copy into the file that a crash interrupted
+ * cannot be completed now. */
+#define TLX_EUNFINISHED (-5)
+/** Opens the existing regular file @p path for reading (TLX_O_RDONLY,
+ * TLX_O_SHARE_WITH_OWNER honoured) or for reading and writing (TLX_O_RDWR),
+ * locked as tlx_open locks, once it is whole: an in-place copy into it that
+ * a crash interrupted is completed first (tlx_complete_replace). Anything
+ * but a regular file is refused as missing; a named pipe is never waited on.
+ * Stores the handle in @p *handle and the file's size in @p *size (-1 for
+ * 2 GiB or more).
+ * @return 0; TLX_ENOENT (no such regular file, or a path that cannot be
+ *   looked up); TLX_EACCES (access refused or a sharing conflict);
+ *   TLX_EUNFINISHED; -1 for other failures (tlx_last_failure tells memory
+ *   running out). */
+TLX_API int32_t tlx_open_file(const wchar_t* path, int32_t flags, int* handle, int32_t* size);
 /** Size of a file in bytes; -1 on failure, for a directory, or beyond
  * 2 GiB. */
 TLX_API int32_t tlx_getfilesize(const wchar_t* path);

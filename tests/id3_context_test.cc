@@ -2,6 +2,9 @@
 // disk and the caller's record untouched, sharing, content access, and the
 // read session that serves queries from memory.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 #include <algorithm>
 
@@ -32,6 +35,11 @@ TEST_F(Id3Context, RefusalsTouchNothing) {
   const std::wstring folder = Widen(dir_.path()), missing = dir_.WFile("missing.mp3");
   const std::wstring no_folder = dir_.WFile("no/b.mp3");
   const tlx_id3_v2_header ok = NewTag(16), negative = NewTag(-1), too_big = NewTag(0x10000000);
+#if !defined(_WIN32)
+  // A named pipe is refused without waiting for a writer.
+  const std::wstring pipe = dir_.WFile("pipe.mp3");
+  ASSERT_EQ(0, mkfifo(dir_.File("pipe.mp3").c_str(), 0644));
+#endif
   const struct {
     const wchar_t* path;
     int32_t mode;
@@ -45,7 +53,12 @@ TEST_F(Id3Context, RefusalsTouchNothing) {
       {fresh.c_str(), TLX_ID3_MODE_CREATE, &too_big, TLX_ID3_E_PARAM, true},
       {missing.c_str(), TLX_ID3_MODE_WRITE, nullptr, TLX_ID3_E_NOT_FOUND, true},
       {folder.c_str(), TLX_ID3_MODE_READ, nullptr, TLX_ID3_E_NOT_FOUND, true},
-      {file.c_str(), 7, nullptr, TLX_ID3_E_OPEN, false},
+      {folder.c_str(), TLX_ID3_MODE_WRITE, nullptr, TLX_ID3_E_NOT_FOUND, true},
+#if !defined(_WIN32)
+      {pipe.c_str(), TLX_ID3_MODE_READ, nullptr, TLX_ID3_E_NOT_FOUND, true},
+      {pipe.c_str(), TLX_ID3_MODE_WRITE, nullptr, TLX_ID3_E_NOT_FOUND, true},
+#endif
+      {file.c_str(), 7, nullptr, TLX_ID3_E_OPEN, true},
       {file.c_str(), TLX_ID3_MODE_CREATE, &ok, TLX_ID3_E_OPEN, false},  // exists
       {no_folder.c_str(), TLX_ID3_MODE_CREATE, &ok, TLX_ID3_E_OPEN, false},
   };

@@ -135,26 +135,6 @@ bool HeldForWritingHere(const struct stat& st) {
 
 thread_local int g_share_with_owner_depth = 0;
 
-int32_t OpenFailure(int error, const std::string& path) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-    case EEXIST:
-    case EISDIR:
-    case EROFS:
-    case ETXTBSY:
-      return TLX_EACCES;
-    case ENOENT: {
-      // A missing file is "not found"; a missing folder on the way is not.
-      struct stat st;
-      return stat(DirName(path).c_str(), &st) == 0 ? TLX_ENOENT : -1;
-    }
-    default:
-      return -1;
-  }
-}
-
-
 // Copies source into a new sibling of target and renames it over target, so
 // that target never holds a partial file.
 bool CopyOver(int source_fd, const std::string& target, mode_t mode, const struct stat* owner) {
@@ -184,6 +164,46 @@ bool CopyOver(int source_fd, const std::string& target, mode_t mode, const struc
 
 }  // namespace
 
+namespace tlx_posix {
+
+int32_t OpenFailure(int error, const std::string& path) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EEXIST:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY:
+      return TLX_EACCES;
+    case ENOENT: {
+      // A missing file is "not found"; a missing folder on the way is not.
+      struct stat st;
+      return stat(DirName(path).c_str(), &st) == 0 ? TLX_ENOENT : -1;
+    }
+    default:
+      return -1;
+  }
+}
+
+bool SharesWithOwner(int32_t flags) {
+  return (flags & TLX_O_SHARE_WITH_OWNER) != 0 || g_share_with_owner_depth > 0;
+}
+
+Hold TakeLock(int fd, int lock, bool share_with_owner, const struct stat& st) {
+  int rc;
+  do {
+    rc = flock(fd, lock | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc == 0) return kLocked;
+  if (errno != EWOULDBLOCK) return kNoLocks;  // open unshared-checked
+  if (lock == LOCK_SH && share_with_owner && HeldForWritingHere(st)) return kOwnersHold;
+  return kRefused;
+}
+
+bool NoteWriter(int fd, const struct stat& st) { return AddWriter(fd, st); }
+
+}  // namespace tlx_posix
+
 extern "C" {
 
 void tlx_share_with_owner_begin(void) { ++g_share_with_owner_depth; }
@@ -196,8 +216,7 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
   tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (path == nullptr || handle == nullptr) return -1;
   if (FaultHit(TLX_FAULT_OPEN)) return -1;
-  const bool share_with_owner =
-      (flags & TLX_O_SHARE_WITH_OWNER) != 0 || g_share_with_owner_depth > 0;
+  const bool share_with_owner = tlx_posix::SharesWithOwner(flags);
   flags &= ~TLX_O_SHARE_WITH_OWNER;
 
   int access;
@@ -242,7 +261,7 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
       if (fd < 0 && errno != ENOENT) break;
     }
   }
-  if (fd < 0) return OpenFailure(errno, native);
+  if (fd < 0) return tlx_posix::OpenFailure(errno, native);
 
   auto fail = [&](int32_t code) {
     close(fd);
@@ -253,20 +272,10 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
   if (fstat(fd, &st) != 0) return fail(-1);
   if (S_ISDIR(st.st_mode)) return fail(TLX_EACCES);
 
-  bool locked = false;
+  tlx_posix::Hold hold = tlx_posix::kNoLocks;
   if (lock != 0) {
-    int rc;
-    do {
-      rc = flock(fd, lock | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0) {
-      locked = true;
-    } else if (errno == EWOULDBLOCK) {
-      if (!(lock == LOCK_SH && share_with_owner && HeldForWritingHere(st))) {
-        return fail(TLX_EACCES);
-      }
-    }
-    // Other errors: the file system has no locks; open unshared-checked.
+    hold = tlx_posix::TakeLock(fd, lock, share_with_owner, st);
+    if (hold == tlx_posix::kRefused) return fail(TLX_EACCES);
   }
   // Emptying a file that is already empty is skipped: on some file systems
   // (ext4) a truncation to zero makes the next close flush the new data.
@@ -278,9 +287,9 @@ int32_t tlx_open(const wchar_t* path, int32_t flags, int* handle) try {
       int writer = RetryOpen(p, O_WRONLY | O_TRUNC);
       emptied = writer >= 0 && close(writer) == 0;
     }
-    if (!emptied) return fail(OpenFailure(errno, native));
+    if (!emptied) return fail(tlx_posix::OpenFailure(errno, native));
   }
-  if (locked && lock == LOCK_EX && !AddWriter(fd, st)) return fail(-1);
+  if (hold == tlx_posix::kLocked && lock == LOCK_EX && !AddWriter(fd, st)) return fail(-1);
   *handle = fd;
   return 0;
 } catch (...) {

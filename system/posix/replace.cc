@@ -187,6 +187,21 @@ bool CopyWithRetries(int source, int target, off_t size) {
   return false;
 }
 
+// The record of a crashed in-place copy into the file st describes, looked
+// for beside the file (in dir) and in the temporary folder: a stat each; ""
+// when there is none. The new content is looked for, not the record: it is
+// put there first and removed last.
+std::string FindRecord(const std::string& dir, const struct stat& st) {
+  struct stat found;
+  for (int place = 0; place < 2; ++place) {
+    const std::string folder = place == 0 ? dir : TempDirectory();
+    if (folder.empty()) continue;
+    std::string candidate = JournalPath(folder, st);
+    if (lstat(NewContentPath(candidate).c_str(), &found) == 0) return candidate;
+  }
+  return std::string();
+}
+
 // Removes the record once the copy is synced (or never began), then the new
 // content.
 void Discard(const std::string& journal) {
@@ -312,9 +327,77 @@ int32_t ReplaceInPlace(int source_fd, const struct stat& source_st, const std::s
   return 1;
 }
 
+// Opens path for tlx_open_file without waiting on a named pipe. folder gets
+// the folder of the file, where its record would lie: a plain name costs no
+// lookup beyond the open, a last symbolic link a resolution.
+int OpenNoWait(const std::string& path, int access, std::string* folder) {
+  *folder = DirName(path);
+  int fd = RetryOpen(path.c_str(), access | O_NONBLOCK | O_NOFOLLOW);
+  if (fd >= 0 || errno != ELOOP) return fd;
+  const std::string real = Resolve(path);
+  if (!real.empty()) *folder = DirName(real);
+  return RetryOpen(path.c_str(), access | O_NONBLOCK);
+}
+
+// Why tlx_open_file could not open path: a path that cannot be looked up
+// and anything but a regular file are no such file.
+int32_t NotOpened(int error, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return TLX_ENOENT;
+  return tlx_posix::OpenFailure(error, path);
+}
+
+// Rounds of tlx_open_file: a record found under the lock is completed and
+// the file opened again.
+const int kOpenRounds = 3;
+
+// One round: 0 with the file open at *handle; 1 when a crashed copy left a
+// record to complete first.
+int32_t OpenWhole(const std::string& path, bool writing, bool share, int* handle,
+                  int32_t* size) {
+  std::string folder;
+  Descriptor fd(OpenNoWait(path, writing ? O_RDWR : O_RDONLY, &folder));
+  if (fd.get() < 0) return NotOpened(errno, path);
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) return TLX_ENOENT;
+  // Blocking again: only the open was to return at once.
+  if (fcntl(fd.get(), F_SETFL, 0) != 0) return -1;
+  const tlx_posix::Hold hold =
+      tlx_posix::TakeLock(fd.get(), writing ? LOCK_EX : LOCK_SH, share, st);
+  if (hold == tlx_posix::kRefused) return TLX_EACCES;
+  // Under the lock nobody copies into the file: a record is what a crashed
+  // copy left. Beside a writer of this process it is that writer's own.
+  if (hold != tlx_posix::kOwnersHold && !FindRecord(folder, st).empty()) return 1;
+  if (writing && hold == tlx_posix::kLocked && !tlx_posix::NoteWriter(fd.get(), st)) return -1;
+  *size = st.st_size > INT32_MAX ? -1 : static_cast<int32_t>(st.st_size);
+  *handle = fd.release();
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
+
+int32_t tlx_open_file(const wchar_t* path, int32_t flags, int* handle, int32_t* size) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
+  if (path == nullptr || handle == nullptr || size == nullptr) return -1;
+  const int32_t access = flags & ~TLX_O_SHARE_WITH_OWNER;
+  if (access != TLX_O_RDONLY && access != TLX_O_RDWR) return -1;
+  if (FaultHit(TLX_FAULT_OPEN)) return -1;
+  const bool writing = access == TLX_O_RDWR;
+  const bool share = !writing && tlx_posix::SharesWithOwner(flags);
+  const std::string native = ToNative(path);
+  for (int round = 0; round < kOpenRounds; ++round) {
+    const int32_t rc = OpenWhole(native, writing, share, handle, size);
+    if (rc != 1) return rc;
+    // Closed again: the completion takes the writer's hold.
+    if (tlx_complete_replace(path) < 0) return TLX_EUNFINISHED;
+  }
+  return TLX_EUNFINISHED;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
+}
 
 int32_t tlx_create_replacement(const wchar_t* target, wchar_t* out, int* handle) try {
   if (target == nullptr || out == nullptr || handle == nullptr || *target == L'\0') return -1;
@@ -392,8 +475,7 @@ int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_ha
 int32_t tlx_complete_replace(const wchar_t* target) try {
   tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
   if (target == nullptr) return -1;
-  // Every open asks: a plain file costs three stats. The new content is
-  // looked for, not the record: it is put there first and removed last.
+  // A plain file costs three stats.
   std::string to = ToNative(target);
   struct stat target_st;
   if (lstat(to.c_str(), &target_st) != 0) return 0;
@@ -402,14 +484,7 @@ int32_t tlx_complete_replace(const wchar_t* target) try {
     if (to.empty() || stat(to.c_str(), &target_st) != 0) return 0;
   }
   if (!S_ISREG(target_st.st_mode)) return 0;
-  std::string record;
-  struct stat found;
-  for (int place = 0; place < 2 && record.empty(); ++place) {
-    const std::string dir = place == 0 ? DirName(to) : TempDirectory();
-    if (dir.empty()) continue;
-    const std::string candidate = JournalPath(dir, target_st);
-    if (lstat(NewContentPath(candidate).c_str(), &found) == 0) record = candidate;
-  }
+  const std::string record = FindRecord(DirName(to), target_st);
   if (record.empty()) return 0;
   // While the process that copies holds the file, what it left is its own.
   Descriptor fd(OpenHeld(to));

@@ -430,6 +430,29 @@ int32_t tlx_replace(const wchar_t* source, const wchar_t* target, int* target_ha
 // Nothing is copied in place on Windows, so nothing can be interrupted there.
 int32_t tlx_complete_replace(const wchar_t* target) { return target != nullptr ? 0 : -1; }
 
+// Windows keeps no records of interrupted copies: a file open is whole.
+int32_t tlx_open_file(const wchar_t* path, int32_t flags, int* handle, int32_t* size) try {
+  tlx_internal::NoteFailure(TLX_FAILURE_NONE, 0);
+  if (path == nullptr || handle == nullptr || size == nullptr) return -1;
+  const int32_t access = flags & ~TLX_O_SHARE_WITH_OWNER;
+  if (access != TLX_O_RDONLY && access != TLX_O_RDWR) return -1;
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return TLX_ENOENT;
+  }
+  const int32_t rc = tlx_open(path, flags, handle);
+  if (rc != 0) return rc;
+  LARGE_INTEGER length;
+  if (!GetFileSizeEx(ToHandle(*handle), &length)) {
+    tlx_close(handle);
+    return -1;
+  }
+  *size = length.QuadPart > INT32_MAX ? -1 : static_cast<int32_t>(length.QuadPart);
+  return 0;
+} catch (...) {
+  return tlx_internal::CaughtFailure(-1);
+}
+
 int32_t tlx_getfilesize(const wchar_t* path) try {
   if (path == nullptr) return -1;
   // Reading the size needs no data access, so a writer's sharing does not
