@@ -719,6 +719,24 @@ const uint8_t* tlx_id3_session_bytes(tlx_id3_context* ctx, int32_t pos, uint32_t
   return cache->head + pos;
 }
 
+const uint8_t* tlx_id3_session_block(tlx_id3_context* ctx, uint32_t* length) {
+  tlx_id3_read_cache* cache = Session(ctx);
+  if (cache == nullptr || !cache->head_loaded) return nullptr;
+  *length = cache->head_len;
+  return cache->head;
+}
+
+uint8_t* tlx_id3_read_session_end_keep(tlx_id3_context* ctx) {
+  tlx_id3_read_cache* cache = Session(ctx);
+  if (cache == nullptr) return nullptr;
+  uint8_t* head = cache->head;
+  cache->head = nullptr;
+  cache->head_loaded = 0;
+  cache->head_len = 0;
+  tlx_id3_read_session_end(ctx);
+  return head;
+}
+
 uint8_t* tlx_id3_lend_buffer(tlx_id3_context* ctx, uint32_t count) {
   if (ctx->work == nullptr) return nullptr;
   tlx_id3_read_cache* cache = &ctx->work->cache;

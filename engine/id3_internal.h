@@ -129,6 +129,15 @@ void tlx_id3_read_session_end(tlx_id3_context* ctx);
  * session holds them all. Valid until the content access next reads, writes
  * or the session ends. */
 const uint8_t* tlx_id3_session_bytes(tlx_id3_context* ctx, int32_t pos, uint32_t count);
+/* The block of file bytes that the session holds from the start of the
+ * file, and its length in *length; null outside a session or before its
+ * first read. tlx_id3_session_bytes and lent frame data point into it when
+ * they can; it stays until the session ends or a write drops it. */
+const uint8_t* tlx_id3_session_block(tlx_id3_context* ctx, uint32_t* length);
+/* Ends the session as tlx_id3_read_session_end does, handing the caller its
+ * block (tlx_id3_session_block) to free with tlx_sqa_free: what points into
+ * it stays valid. Null when the session held none. */
+uint8_t* tlx_id3_read_session_end_keep(tlx_id3_context* ctx);
 /* A block of at least count bytes (never fewer than 1) that the context
  * keeps for lending frame data; its old content is lost. Null when memory
  * runs out. */

@@ -27,7 +27,8 @@ std::int32_t SkipDescription(const unsigned char* payload, std::int32_t size,
 
 }  // namespace
 
-CTagkit::CPicture::CPicture() : m_block(nullptr), m_data(nullptr), m_size(0) {}
+CTagkit::CPicture::CPicture()
+    : m_block(nullptr), m_release(nullptr), m_data(nullptr), m_size(0) {}
 
 CTagkit::CPicture::~CPicture() { DeleteData(); }
 
@@ -35,7 +36,7 @@ HRESULT CTagkit::CPicture::SetData(const unsigned char* data, std::int32_t size)
   if (data == nullptr) return E_POINTER;
   if (size < 0) return E_INVALIDARG;
   m_size = 0;
-  delete[] m_block;
+  ReleaseBlock();
   m_block = new (std::nothrow) unsigned char[size > 0 ? size : 1];
   m_data = m_block;
   if (m_data == nullptr) return E_OUTOFMEMORY;
@@ -140,20 +141,43 @@ HRESULT CTagkit::CPicture::SetPIC(const unsigned char* payload, std::int32_t siz
 }
 
 HRESULT CTagkit::CPicture::ReadFrame(const unsigned char* payload, std::int32_t size, bool v22,
-                                     bool v24Text) {
+                                     bool v24Text, bool borrow) {
   return tagkit_internal::Guarded([&]() -> HRESULT {
     std::wstring mime;
     const std::int32_t dataStart = ParseFrame(payload, size, v22, v24Text, mime);
     if (dataStart < 0) return E_FAIL;
-    HRESULT hr = SetData(payload + dataStart, size - dataStart);
+    HRESULT hr = S_OK;
+    if (borrow && size > dataStart) {
+      ReleaseBlock();
+      m_data = const_cast<unsigned char*>(payload) + dataStart;
+      m_size = size - dataStart;
+    } else {
+      hr = SetData(payload + dataStart, size - dataStart);
+    }
     if (SUCCEEDED(hr)) m_mime.swap(mime);
     return hr;
   });
 }
 
-HRESULT CTagkit::CPicture::DeleteData() {
-  delete[] m_block;
+bool CTagkit::CPicture::Borrows() const { return m_block == nullptr && m_size > 0; }
+
+void CTagkit::CPicture::Adopt(void* block, void (*release)(void*)) {
+  m_block = static_cast<unsigned char*>(block);
+  m_release = release;
+}
+
+void CTagkit::CPicture::ReleaseBlock() {
+  if (m_release != nullptr) {
+    m_release(m_block);
+  } else {
+    delete[] m_block;
+  }
   m_block = nullptr;
+  m_release = nullptr;
+}
+
+HRESULT CTagkit::CPicture::DeleteData() {
+  ReleaseBlock();
   m_data = nullptr;
   m_size = 0;
   m_mime.clear();

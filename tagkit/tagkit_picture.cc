@@ -5,6 +5,7 @@
 
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
+#include "id3_internal.h"
 #include "tlx_id3.h"
 #include "tagkit_internal.h"
 
@@ -28,6 +29,16 @@ HRESULT CopyPictureData(CTagkit::CPicture& picture, unsigned char* target) {
 // frames cannot be counted may hold some.
 bool FramesRemain(tlx_id3_context* ctx, std::uint32_t frame_id) {
   return tagkit_frames::StoredFrameCount(ctx, frame_id) != 0;
+}
+
+// Whether a picture had better keep the read session's block of file bytes
+// than a copy of its own: when its data lies there and is most of it. The
+// session's end hands the block over (AdoptSessionBlock).
+bool WorthKeeping(tlx_id3_context* ctx, const unsigned char* data, std::uint32_t size) {
+  std::uint32_t length = 0;
+  const unsigned char* block = tlx_id3_session_block(ctx, &length);
+  if (block == nullptr || data < block || data > block + length) return false;
+  return size <= static_cast<std::uint32_t>(block + length - data) && size >= length / 2;
 }
 
 }  // namespace
@@ -97,7 +108,7 @@ HRESULT CTagkit::GetAPIC(PictureVector& values) {
   if (size > 0x7FFFFFFFu) return E_FAIL;
   boost::shared_ptr<CPicture> picture(new CPicture());
   hr = picture->ReadFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22,
-                          V24Enabled());
+                          V24Enabled(), WorthKeeping(Context(), data, size));
   if (FAILED(hr)) return hr;
   values.push_back(picture);
   return S_OK;

@@ -66,10 +66,20 @@ class TLX_API CTagkit::CPicture {
   // the ID3v2.4 encodings 2 and 3 for the description.
   static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
                                  bool v24Text, std::wstring& mime);
-  // As SetAPIC (v22: SetPIC), for the frames the class reads.
-  HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text);
+  // As SetAPIC (v22: SetPIC), for the frames the class reads. With borrow
+  // the picture points into payload instead of copying it, and Adopt must
+  // hand it payload's block before that block goes.
+  HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text,
+                    bool borrow);
+  // Whether the bytes are borrowed (ReadFrame) and not yet adopted.
+  bool Borrows() const;
+  // Takes over block, in which the borrowed bytes lie; release frees it.
+  void Adopt(void* block, void (*release)(void*));
+  // Frees m_block as it was allocated.
+  void ReleaseBlock();
 
   unsigned char* m_block;  // the allocation that m_data lies in
+  void (*m_release)(void*);  // frees m_block; null for one of new[]
   unsigned char* m_data;
   std::int32_t m_size;
   std::wstring m_mime;
