@@ -88,6 +88,7 @@ void DropData(tlx_id3_read_cache* cache) {
   cache->size_known = 0;
   tlx_sqa_free(cache->walk);
   cache->walk = nullptr;
+  cache->header_known = 0;
   tlx_id3_free_decoded(cache->decoded);
   cache->decoded = nullptr;
   tlx_sqa_free(cache->lent);
@@ -170,41 +171,35 @@ int32_t LoadHead(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
   if (!(cache->handle_known && cache->handle_pos == 0) && RealSeek(ctx, cache, 0, 0) != 0) {
     return -1;
   }
-  uint8_t* head = static_cast<uint8_t*>(tlx_sqa_malloc(kHeadFirstRead));
+  // The first block goes on the stack: the one allocation is then made to
+  // the size of the tag.
+  uint8_t first[kHeadFirstRead];
+  int32_t got = RealRead(ctx, cache, first, kHeadFirstRead);
+  if (got < 0) return -1;
+  uint32_t have = static_cast<uint32_t>(got);
+  bool at_end = have < kHeadFirstRead;  // the file layer reads on to the count
+  uint64_t want = have;
+  if (!at_end && HasTagMagic(ctx, first)) {
+    want = TLX_ID3_HEADER_SIZE + static_cast<uint64_t>(tlx_id3_syncsafe_decode(first + 6)) +
+           kHeadSlack;
+    if (want > kHeadLimit) want = kHeadLimit;
+    if (want < have) want = have;
+  }
+  uint8_t* head = static_cast<uint8_t*>(tlx_sqa_malloc(want > 0 ? static_cast<size_t>(want) : 1));
   if (head == nullptr) {
     cache->failed |= TLX_ID3_FAILED_NOMEM;
     return -1;
   }
-  int32_t got = RealRead(ctx, cache, head, kHeadFirstRead);
-  if (got < 0) {
-    tlx_sqa_free(head);
-    return -1;
-  }
-  uint32_t have = static_cast<uint32_t>(got);
-  bool at_end = have < kHeadFirstRead;  // the file layer reads on to the count
-  if (!at_end && HasTagMagic(ctx, head)) {
-    uint64_t want = TLX_ID3_HEADER_SIZE + static_cast<uint64_t>(tlx_id3_syncsafe_decode(head + 6)) +
-                    kHeadSlack;
-    if (want > kHeadLimit) want = kHeadLimit;
-    if (want > have) {
-      uint8_t* larger = static_cast<uint8_t*>(tlx_sqa_malloc(static_cast<size_t>(want)));
-      if (larger == nullptr) {
-        tlx_sqa_free(head);
-        cache->failed |= TLX_ID3_FAILED_NOMEM;
-        return -1;
-      }
-      memcpy(larger, head, have);
+  memcpy(head, first, have);
+  if (want > have) {
+    uint32_t rest = static_cast<uint32_t>(want) - have;
+    int32_t more = RealRead(ctx, cache, head + have, rest);
+    if (more < 0) {
       tlx_sqa_free(head);
-      head = larger;
-      uint32_t rest = static_cast<uint32_t>(want) - have;
-      int32_t more = RealRead(ctx, cache, head + have, rest);
-      if (more < 0) {
-        tlx_sqa_free(head);
-        return -1;
-      }
-      have += static_cast<uint32_t>(more);
-      at_end = static_cast<uint32_t>(more) < rest;
+      return -1;
     }
+    have += static_cast<uint32_t>(more);
+    at_end = static_cast<uint32_t>(more) < rest;
   }
   tlx_sqa_free(cache->head);
   cache->head = head;
@@ -470,6 +465,7 @@ int32_t tlx_id3_v2_set_allow_tag_id(tlx_id3_context* ctx, const char* tag_id) {
   }
   tlx_sqa_free(ctx->allow_tag_id);  // a second call replaces, never leaks
   ctx->allow_tag_id = copy;
+  if (ctx->work != nullptr) ctx->work->cache.header_known = 0;
   tlx_trace("tlx_id3_v2_set_allow_tag_id() exit");
   return TLX_ID3_OK;
 }
@@ -491,6 +487,7 @@ int32_t tlx_id3_set_options(tlx_id3_context* ctx, uint32_t options) {
   // differently.
   tlx_sqa_free(ctx->work->cache.walk);
   ctx->work->cache.walk = nullptr;
+  ctx->work->cache.header_known = 0;
   tlx_trace("tlx_id3_set_options() exit");
   return TLX_ID3_OK;
 }

@@ -50,6 +50,9 @@ typedef struct tlx_id3_read_cache {
   uint8_t tail[TLX_ID3_TRAILER_SIZE];
   void* decoded; /* the frame decoded last (id3_frame_decode.h), or null */
   void* walk; /* the frame walk over these bytes (one heap block), or null */
+  int32_t header_known; /* header and header_rc hold the tag header as read */
+  int32_t header_rc;
+  tlx_id3_v2_header header;
   uint8_t* lent;          /* frame data lent to the caller (tlx_id3_v2_lend_frame_data) */
   uint32_t lent_capacity; /* bytes allocated at lent */
   int32_t failed; /* TLX_ID3_FAILED_* bits of the content access since the

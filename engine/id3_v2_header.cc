@@ -35,12 +35,37 @@ int32_t VersionCode(uint8_t major, uint8_t revision) {
   }
 }
 
-// The header record without the public checks and traces.
+int32_t ParseHeaderRecord(tlx_id3_context* ctx, const uint8_t raw[TLX_ID3_HEADER_SIZE],
+                          tlx_id3_v2_header* header, const char* name);
+
+// The header record without the public checks and traces. A read session
+// keeps the record of a header that could be read: every query asks again.
 int32_t ReadHeaderRecord(tlx_id3_context* ctx, tlx_id3_v2_header* header, const char* name) {
+  tlx_id3_read_cache* cache =
+      ctx->work != NULL && ctx->work->cache.active ? &ctx->work->cache : NULL;
+  if (cache != NULL && cache->header_known &&
+      tlx_id3_position_content(ctx, TLX_ID3_HEADER_SIZE, 0) == TLX_ID3_HEADER_SIZE) {
+    *header = cache->header;
+    return cache->header_rc;
+  }
   memset(header, 0, sizeof *header);
   uint8_t raw[TLX_ID3_HEADER_SIZE];
   int32_t rc = tlx_id3_v2_read_header(ctx, raw);
-  if (rc != TLX_ID3_OK) return rc;
+  if (rc == TLX_ID3_OK) {
+    rc = ParseHeaderRecord(ctx, raw, header, name);
+  } else if (rc != TLX_ID3_E_NOT_FOUND) {
+    return rc;  // not read whole
+  }
+  if (cache != NULL) {
+    cache->header = *header;
+    cache->header_rc = rc;
+    cache->header_known = 1;
+  }
+  return rc;
+}
+
+int32_t ParseHeaderRecord(tlx_id3_context* ctx, const uint8_t raw[TLX_ID3_HEADER_SIZE],
+                          tlx_id3_v2_header* header, const char* name) {
   header->version = VersionCode(raw[3], raw[4]);
   header->size = static_cast<int32_t>(tlx_id3_syncsafe_decode(raw + 6));
   const bool v24 = header->version == TLX_ID3_V24 && tlx_id3_v24_enabled(ctx);
@@ -210,11 +235,19 @@ int32_t tlx_id3_v2_read_header(tlx_id3_context* ctx, uint8_t header[10]) {
   if (ctx == NULL || header == NULL) {
     return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
   }
-  if (tlx_id3_seek_content_unsync(ctx, 0, 0, 0) != 0) {
-    return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
-  }
-  if (tlx_id3_read_content(ctx, header, TLX_ID3_HEADER_SIZE) < TLX_ID3_HEADER_SIZE) {
-    return Fail("in %s() TLX_SQA_READ() failed.", kName, TLX_ID3_E_READ);
+  // A read session holds the header after its first read: every frame
+  // query asks for it again.
+  const uint8_t* held = tlx_id3_session_bytes(ctx, 0, TLX_ID3_HEADER_SIZE);
+  if (held != NULL &&
+      tlx_id3_position_content(ctx, TLX_ID3_HEADER_SIZE, 0) == TLX_ID3_HEADER_SIZE) {
+    memcpy(header, held, TLX_ID3_HEADER_SIZE);
+  } else {
+    if (tlx_id3_seek_content_unsync(ctx, 0, 0, 0) != 0) {
+      return Fail("in %s() tlx_lseek() failed.", kName, TLX_ID3_E_SEEK);
+    }
+    if (tlx_id3_read_content(ctx, header, TLX_ID3_HEADER_SIZE) < TLX_ID3_HEADER_SIZE) {
+      return Fail("in %s() TLX_SQA_READ() failed.", kName, TLX_ID3_E_READ);
+    }
   }
   if (memcmp(header, "ID3", 3) == 0) return TLX_ID3_OK;
   if (ctx->allow_tag_id != NULL) {
@@ -361,22 +394,13 @@ int32_t ReplayWalk(tlx_id3_context* ctx, const WalkMemo* memo,
   if (memo->rc != TLX_ID3_OK) return memo->rc;
   uint64_t offset = memo->first;
   int32_t stand = memo->final_pos;
-  for (uint32_t i = 0; i < memo->count && offset < memo->end; ++i) {
+  // The result describes the last step visited; it is filled in once.
+  const WalkStep* last = NULL;
+  uint32_t i = 0;
+  for (; i < memo->count && offset < memo->end; ++i) {
     const WalkStep* step = &memo->steps[i];
-    if (step->kind == kStepFailed) {
-      if (step->pos >= 0) result->frame_pos = step->pos;
-      return step->rc;
-    }
-    result->frame_pos = step->pos;
-    if (step->kind == kStepEnd) {
-      offset = memo->end;
-      break;
-    }
-    if (step->kind == kStepPadding) {
-      memset(&result->frame, 0, sizeof result->frame);
-      break;
-    }
-    result->frame = step->frame;
+    if (step->kind != kStepFrame) break;
+    last = step;
     if (query->any_id || step->frame.id == query->id) {
       if (query->search && result->matches == query->target) {
         result->found = 1;
@@ -386,6 +410,24 @@ int32_t ReplayWalk(tlx_id3_context* ctx, const WalkMemo* memo,
       ++result->matches;
     }
     offset += step->consumed;
+  }
+  if (!result->found && i < memo->count && offset < memo->end) {
+    // Stopped at a step without a frame: padding leaves the frame all zero.
+    const WalkStep* step = &memo->steps[i];
+    if (last != NULL && step->kind != kStepPadding) result->frame = last->frame;
+    if (step->kind == kStepFailed) {
+      if (step->pos >= 0) {
+        result->frame_pos = step->pos;
+      } else if (last != NULL) {
+        result->frame_pos = last->pos;
+      }
+      return step->rc;
+    }
+    result->frame_pos = step->pos;
+    if (step->kind == kStepEnd) offset = memo->end;
+  } else if (last != NULL) {
+    result->frame_pos = last->pos;
+    result->frame = last->frame;
   }
   result->stopped = offset < memo->end ? 1 : 0;
   if (tlx_id3_position_content(ctx, stand, 0) != stand) return TLX_ID3_E_SEEK;

@@ -82,10 +82,10 @@ std::string Resolve(const std::string& path) {
   return std::string(real);
 }
 
+// The folder of tlx_get_temp_dir, without its trailing separator.
 std::string TempDirectory() {
-  wchar_t buffer[TLX_MAX_PATH];
-  if (tlx_get_temp_dir(TLX_MAX_PATH, buffer) == 0) return std::string();
-  std::string dir = ToNative(buffer);
+  const char* env = getenv("TMPDIR");
+  std::string dir = env != nullptr && *env != '\0' ? env : "/tmp";
   while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
   return dir;
 }
@@ -102,13 +102,18 @@ int MakeHidden(const std::string& dir, const std::string& name, std::string* pat
   return fd;
 }
 
-// The record of the file `target`; its new content is the same name + ".new".
-std::string JournalPath(const std::string& dir, const struct stat& target) {
+// The name of the record of the file `target` in a folder, "/" first.
+std::string JournalName(const struct stat& target) {
   char name[64];
   snprintf(name, sizeof name, "/.tlx-replace-%llx-%llx",
            static_cast<unsigned long long>(target.st_dev),
            static_cast<unsigned long long>(target.st_ino));
-  return dir + name;
+  return name;
+}
+
+// The record of the file `target`; its new content is the same name + ".new".
+std::string JournalPath(const std::string& dir, const struct stat& target) {
+  return dir + JournalName(target);
 }
 
 std::string NewContentPath(const std::string& journal) { return journal + ".new"; }
@@ -192,12 +197,11 @@ bool CopyWithRetries(int source, int target, off_t size) {
 // when there is none. The new content is looked for, not the record: it is
 // put there first and removed last.
 std::string FindRecord(const std::string& dir, const struct stat& st) {
+  const std::string name = JournalName(st);
   struct stat found;
   for (int place = 0; place < 2; ++place) {
-    const std::string folder = place == 0 ? dir : TempDirectory();
-    if (folder.empty()) continue;
-    std::string candidate = JournalPath(folder, st);
-    if (lstat(NewContentPath(candidate).c_str(), &found) == 0) return candidate;
+    std::string record = (place == 0 ? dir : TempDirectory()) + name;
+    if (lstat(NewContentPath(record).c_str(), &found) == 0) return record;
   }
   return std::string();
 }
