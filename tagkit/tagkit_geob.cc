@@ -4,6 +4,8 @@
 // property.
 #include <new>
 
+#include <boost/make_shared.hpp>
+
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
 #include "tagkit_internal.h"
@@ -78,7 +80,7 @@ HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index
     }
     if (rc != TLX_ID3_OK) return E_FAIL;
     if (parseFailure == E_TAG_NO_VALUE) parseFailure = S_FALSE;
-    boost::shared_ptr<CGeob> geob(new CGeob());
+    boost::shared_ptr<CGeob> geob = boost::make_shared<CGeob>();
     hr = geob->ParseFrame(payload, static_cast<std::int32_t>(size), V24Enabled());
     if (hr == E_OUTOFMEMORY) return hr;
     // A malformed frame of someone else must not hide ours behind it: the

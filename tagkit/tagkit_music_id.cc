@@ -3,6 +3,8 @@
 // changed, and the first frame being one of them blocks writing.
 #include <new>
 
+#include <boost/make_shared.hpp>
+
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
 #include "tagkit_internal.h"
@@ -90,7 +92,7 @@ HRESULT CTagkit::GetMusicIdInternal(std::int32_t id, MusicIdVector& values) {
   if (size == 0) return E_TAG_NO_VALUE;
   if (size > 0x7FFFFFFFu) return E_FAIL;
 
-  boost::shared_ptr<CMusicId> musicId(new CMusicId());
+  boost::shared_ptr<CMusicId> musicId = boost::make_shared<CMusicId>();
   hr = musicId->ParseFrameData(data, static_cast<std::int32_t>(size));
   if (FAILED(hr)) return hr;
   std::string owner;

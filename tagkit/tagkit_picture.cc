@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include <boost/make_shared.hpp>
+
 #include "tagkit.h"
 #include "tagkit_frame_edit.h"
 #include "id3_internal.h"
@@ -106,7 +108,7 @@ HRESULT CTagkit::GetAPIC(PictureVector& values) {
   hr = GetV2Data(frameId, 0, data, size);
   if (FAILED(hr)) return hr;
   if (size > 0x7FFFFFFFu) return E_FAIL;
-  boost::shared_ptr<CPicture> picture(new CPicture());
+  boost::shared_ptr<CPicture> picture = boost::make_shared<CPicture>();
   hr = picture->ReadFrame(data, static_cast<std::int32_t>(size), m_v2Version == TLX_ID3_V22,
                           V24Enabled(), WorthKeeping(Context(), data, size));
   if (FAILED(hr)) return hr;
