@@ -49,6 +49,11 @@ int32_t tlx_id3_v24_parse_frame_header(tlx_id3_context* ctx, uint64_t remaining,
 /* Number of extra bytes (group, encryption method, data length indicator)
  * that a format flags byte announces. */
 uint32_t tlx_id3_v24_extra_bytes(uint8_t format);
+/* The two halves of tlx_id3_v24_parse_frame_header over bytes in memory: the
+ * 10 header bytes at raw, then the extra bytes they announce at extra. */
+void tlx_id3_v24_decode_frame_header(const uint8_t* raw, int32_t plain_sizes,
+                                     tlx_id3_v2_frame_header* frame, uint64_t* consumed);
+void tlx_id3_v24_decode_frame_extra(const uint8_t* extra, tlx_id3_v2_frame_header* frame);
 
 /* The frame list of an edit over the frames in [first, end). Stored entries
  * carry a header with a sync-safe size; a frame that was unsynchronised only

@@ -148,16 +148,9 @@ int32_t tlx_id3_v24_size_mode(tlx_id3_context* ctx, uint64_t first, uint64_t end
   return TLX_ID3_OK;
 }
 
-int32_t tlx_id3_v24_parse_frame_header(tlx_id3_context* ctx, uint64_t remaining,
-                                       int32_t plain_sizes, tlx_id3_v2_frame_header* frame,
-                                       uint64_t* consumed) {
+void tlx_id3_v24_decode_frame_header(const uint8_t* raw, int32_t plain_sizes,
+                                     tlx_id3_v2_frame_header* frame, uint64_t* consumed) {
   memset(frame, 0, sizeof *frame);
-  *consumed = 0;
-  if (remaining < kFrameHeaderSize) return TLX_ID3_OK;
-  uint8_t raw[kFrameHeaderSize];
-  if (tlx_id3_read_content(ctx, raw, kFrameHeaderSize) != static_cast<int32_t>(kFrameHeaderSize)) {
-    return TLX_ID3_E_READ;
-  }
   frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], raw[3]);
   frame->size = plain_sizes ? tlx_id3_be32_decode(raw + 4) : tlx_id3_syncsafe_decode(raw + 4);
   *consumed = kFrameHeaderSize + static_cast<uint64_t>(frame->size);
@@ -171,17 +164,37 @@ int32_t tlx_id3_v24_parse_frame_header(tlx_id3_context* ctx, uint64_t remaining,
   frame->encryption = (format & TLX_ID3_V24_ENCRYPTION) ? 1 : 0;
   frame->unsync = (format & TLX_ID3_V24_UNSYNC) ? 1 : 0;
   frame->data_length = (format & TLX_ID3_V24_DATA_LENGTH) ? 1 : 0;
-  uint8_t extra[6];
-  const uint32_t extra_len = tlx_id3_v24_extra_bytes(format);
-  if (extra_len == 0) return TLX_ID3_OK;
-  if (tlx_id3_read_content(ctx, extra, extra_len) != static_cast<int32_t>(extra_len)) {
-    return TLX_ID3_E_READ;
-  }
+}
+
+void tlx_id3_v24_decode_frame_extra(const uint8_t* extra, tlx_id3_v2_frame_header* frame) {
+  const uint32_t extra_len = (frame->grouping ? 1u : 0u) + (frame->encryption ? 1u : 0u) +
+                             (frame->data_length ? 4u : 0u);
+  if (extra_len == 0) return;
   uint32_t at = 0;
   if (frame->grouping) frame->group_id = extra[at++];
   if (frame->encryption) frame->encryption_method = extra[at++];
   if (frame->data_length) frame->decompressed_size = tlx_id3_syncsafe_decode(extra + at);
   frame->size = frame->size >= extra_len ? frame->size - extra_len : 0;
+}
+
+int32_t tlx_id3_v24_parse_frame_header(tlx_id3_context* ctx, uint64_t remaining,
+                                       int32_t plain_sizes, tlx_id3_v2_frame_header* frame,
+                                       uint64_t* consumed) {
+  memset(frame, 0, sizeof *frame);
+  *consumed = 0;
+  if (remaining < kFrameHeaderSize) return TLX_ID3_OK;
+  uint8_t raw[kFrameHeaderSize];
+  if (tlx_id3_read_content(ctx, raw, kFrameHeaderSize) != static_cast<int32_t>(kFrameHeaderSize)) {
+    return TLX_ID3_E_READ;
+  }
+  tlx_id3_v24_decode_frame_header(raw, plain_sizes, frame, consumed);
+  uint8_t extra[6];
+  const uint32_t extra_len = tlx_id3_v24_extra_bytes(raw[9]);
+  if (extra_len == 0) return TLX_ID3_OK;
+  if (tlx_id3_read_content(ctx, extra, extra_len) != static_cast<int32_t>(extra_len)) {
+    return TLX_ID3_E_READ;
+  }
+  tlx_id3_v24_decode_frame_extra(extra, frame);
   return TLX_ID3_OK;
 }
 

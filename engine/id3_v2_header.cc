@@ -158,6 +158,52 @@ int32_t SeekFrame(tlx_id3_context* ctx, int32_t unsync, Cursor* cursor, uint64_t
   return TLX_ID3_OK;
 }
 
+// Bytes after an ID3v2.3 frame header that its format flags announce: the
+// decompressed size, the encryption method, the group.
+uint32_t ExtraBytes23(uint8_t format) {
+  return ((format & 0x80) ? 4u : 0u) + ((format & 0x40) ? 1u : 0u) + ((format & 0x20) ? 1u : 0u);
+}
+
+// Decodes an ID3v2.2 or 2.3 frame header from its bytes.
+void DecodeFrameHeader(int32_t version, const uint8_t* raw, tlx_id3_v2_frame_header* frame,
+                       uint64_t* consumed) {
+  memset(frame, 0, sizeof *frame);
+  if (version == TLX_ID3_V22) {
+    frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], 0);
+    frame->size = tlx_id3_be24_decode(raw + 3);
+    *consumed = 6ull + frame->size;
+    return;
+  }
+  frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], raw[3]);
+  frame->size = tlx_id3_be32_decode(raw + 4);
+  *consumed = 10ull + frame->size;
+  frame->tag_alter_preserve = (raw[8] & 0x80) ? 1 : 0;
+  frame->file_alter_preserve = (raw[8] & 0x40) ? 1 : 0;
+  frame->read_only = (raw[8] & 0x20) ? 1 : 0;
+  frame->compression = (raw[9] & 0x80) ? 1 : 0;
+  frame->encryption = (raw[9] & 0x40) ? 1 : 0;
+  frame->grouping = (raw[9] & 0x20) ? 1 : 0;
+}
+
+// Takes the extra bytes of an ID3v2.3 frame header (ExtraBytes23). They are
+// counted in the declared size; a size too small to hold them leaves no data
+// rather than wrapping around.
+void DecodeFrameExtra(const uint8_t* extra, tlx_id3_v2_frame_header* frame) {
+  if (frame->compression) {
+    frame->decompressed_size = tlx_id3_be32_decode(extra);
+    frame->size = frame->size >= 4 ? frame->size - 4 : 0;
+    extra += 4;
+  }
+  if (frame->encryption) {
+    frame->encryption_method = *extra++;
+    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
+  }
+  if (frame->grouping) {
+    frame->group_id = *extra;
+    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
+  }
+}
+
 // Parses one frame header at the current position. consumed is 0 when fewer
 // bytes than a frame header remain in the tag.
 int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
@@ -175,38 +221,51 @@ int32_t ParseFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
       static_cast<int32_t>(header_size)) {
     return TLX_ID3_E_READ;
   }
-  if (header->version == TLX_ID3_V22) {
-    frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], 0);
-    frame->size = tlx_id3_be24_decode(raw + 3);
-    *consumed = 6ull + frame->size;
-    return TLX_ID3_OK;
+  DecodeFrameHeader(header->version, raw, frame, consumed);
+  if (header->version == TLX_ID3_V22) return TLX_ID3_OK;
+  // The extra bytes are read as stored, also in an unsynchronised tag.
+  uint8_t extra[6];
+  const uint32_t extra_len = ExtraBytes23(raw[9]);
+  if (extra_len > 0 &&
+      tlx_id3_read_content(ctx, extra, extra_len) < static_cast<int32_t>(extra_len)) {
+    return TLX_ID3_E_READ;
   }
-  frame->id = TLX_ID3_FRAME_ID(raw[0], raw[1], raw[2], raw[3]);
-  frame->size = tlx_id3_be32_decode(raw + 4);
-  *consumed = 10ull + frame->size;
-  frame->tag_alter_preserve = (raw[8] & 0x80) ? 1 : 0;
-  frame->file_alter_preserve = (raw[8] & 0x40) ? 1 : 0;
-  frame->read_only = (raw[8] & 0x20) ? 1 : 0;
-  frame->compression = (raw[9] & 0x80) ? 1 : 0;
-  frame->encryption = (raw[9] & 0x40) ? 1 : 0;
-  frame->grouping = (raw[9] & 0x20) ? 1 : 0;
-  // The extra bytes are counted in the declared size; a size too small to
-  // hold them leaves no data rather than wrapping around.
-  if (frame->compression) {
-    uint8_t bytes[4];
-    if (tlx_id3_read_content(ctx, bytes, 4) < 4) return TLX_ID3_E_READ;
-    frame->decompressed_size = tlx_id3_be32_decode(bytes);
-    frame->size = frame->size >= 4 ? frame->size - 4 : 0;
-  }
-  if (frame->encryption) {
-    if (tlx_id3_read_content(ctx, &frame->encryption_method, 1) < 1) return TLX_ID3_E_READ;
-    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
-  }
-  if (frame->grouping) {
-    if (tlx_id3_read_content(ctx, &frame->group_id, 1) < 1) return TLX_ID3_E_READ;
-    frame->size = frame->size >= 1 ? frame->size - 1 : 0;
-  }
+  DecodeFrameExtra(extra, frame);
   return TLX_ID3_OK;
+}
+
+// ParseFrameHeader over the bytes of a read session, for a tag whose walk
+// goes over plain file offsets: no positioning or reading per frame. False
+// when the session does not hold the whole header at pos; else *after is
+// the position that reading the header would have left.
+bool DecodeHeldFrameHeader(tlx_id3_context* ctx, const tlx_id3_v2_header* header,
+                           int32_t plain_sizes, int32_t pos, uint64_t remaining,
+                           tlx_id3_v2_frame_header* frame, uint64_t* consumed, int32_t* after) {
+  const uint32_t header_size = tlx_id3_v2_frame_header_size(header->version);
+  if (remaining < header_size) {
+    memset(frame, 0, sizeof *frame);
+    *consumed = 0;
+    *after = pos;
+    return true;
+  }
+  const uint8_t* raw = tlx_id3_session_bytes(ctx, pos, header_size);
+  if (raw == NULL) return false;
+  const bool v24 = header->version == TLX_ID3_V24;
+  const uint32_t extra_len = header->version == TLX_ID3_V22 ? 0
+                             : v24                           ? tlx_id3_v24_extra_bytes(raw[9])
+                                                             : ExtraBytes23(raw[9]);
+  if (extra_len > 0 && tlx_id3_session_bytes(ctx, pos, header_size + extra_len) == NULL) {
+    return false;
+  }
+  if (v24) {
+    tlx_id3_v24_decode_frame_header(raw, plain_sizes, frame, consumed);
+    tlx_id3_v24_decode_frame_extra(raw + header_size, frame);
+  } else {
+    DecodeFrameHeader(header->version, raw, frame, consumed);
+    if (extra_len > 0) DecodeFrameExtra(raw + header_size, frame);
+  }
+  *after = pos + static_cast<int32_t>(header_size + extra_len);
+  return true;
 }
 
 // Runs a walk for a public operation: header, then the walk. A search
@@ -350,7 +409,29 @@ WalkMemo* RecordWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
   if (memo->rc != TLX_ID3_OK) return memo;
   Cursor cursor;
   uint64_t offset = first;
+  // Where the content would stand after the steps decoded in memory, or -1.
+  int32_t owed = -1;
   while (offset < memo->end) {
+    if (!WalkUnsync(header) && offset < INT32_MAX) {
+      const int32_t pos = static_cast<int32_t>(offset);
+      tlx_id3_v2_frame_header frame;
+      uint64_t consumed = 0;
+      int32_t after = 0;
+      if (DecodeHeldFrameHeader(ctx, header, plain_sizes, pos, memo->end - offset, &frame,
+                                &consumed, &after)) {
+        WalkStep* step =
+            AddStep(&memo, consumed == 0 || frame.id == 0 ? kStepPadding : kStepFrame);
+        if (step == NULL) return DropMemo(memo);
+        step->pos = pos;
+        step->frame = frame;
+        step->consumed = consumed;
+        step->after = owed = after;
+        if (step->kind == kStepPadding) break;
+        offset += consumed;
+        continue;
+      }
+    }
+    owed = -1;
     int32_t pos = 0;
     int32_t rc = SeekFrame(ctx, WalkUnsync(header), &cursor, offset, &pos);
     if (rc != TLX_ID3_OK) {
@@ -383,6 +464,7 @@ WalkMemo* RecordWalk(tlx_id3_context* ctx, const tlx_id3_v2_header* header) {
     if (step->kind == kStepPadding) break;
     offset += consumed;
   }
+  if (owed >= 0 && tlx_id3_position_content(ctx, owed, 0) != owed) return DropMemo(memo);
   memo->final_pos = tlx_id3_position_content(ctx, 0, 1);
   return memo->final_pos < 0 ? DropMemo(memo) : memo;
 }
