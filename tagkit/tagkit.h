@@ -315,7 +315,8 @@ class TLX_API CTagkit {
   void initOwnerId();
 
   // ---- tagkit_geob.cc ----
-  HRESULT GetGeobInternal(std::int32_t id, GeobVector& values, int& index);
+  HRESULT GetGeobsInternal(const std::int32_t (&ids)[2], GeobVector (&values)[2],
+                           HRESULT (&results)[2]);
   HRESULT updateGeob();
   HRESULT deleteGeob();
   HRESULT updateFrame();

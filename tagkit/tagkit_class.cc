@@ -203,6 +203,7 @@ HRESULT CTagkit::GetV2version(std::int32_t& version) {
 // is left out of the caches; only memory running out fails the load.
 HRESULT CTagkit::GetAllProperty() {
   if (!m_isOpen) return E_UNEXPECTED;
+  bool geobsRead = false;
   for (std::size_t i = 0; i < kFrameTableSize; ++i) {
     const std::int32_t id = kFrameTable[i].property;
     HRESULT hr;
@@ -215,10 +216,16 @@ HRESULT CTagkit::GetAllProperty() {
       hr = GetMusicIdInternal(id, ids);
       if (hr == S_OK) m_musicIds[id].swap(ids);
     } else if (id == PROPID_OBJECT_MTDID || id == PROPID_OBJECT_QZVLX) {
-      GeobVector objects;
-      int index = -1;
-      hr = GetGeobInternal(id, objects, index);
-      if (hr == S_OK) m_geobs[id].swap(objects);
+      // Both kinds share their frames: they are read together, once.
+      if (geobsRead) continue;
+      geobsRead = true;
+      const std::int32_t ids[2] = {PROPID_OBJECT_MTDID, PROPID_OBJECT_QZVLX};
+      GeobVector objects[2];
+      HRESULT results[2];
+      hr = GetGeobsInternal(ids, objects, results);
+      for (int k = 0; k < 2 && hr == S_OK; ++k) {
+        if (results[k] == S_OK) m_geobs[ids[k]].swap(objects[k]);
+      }
     } else {
       std::vector<std::wstring> values;
       hr = GetStringInternal(id, values);

@@ -57,48 +57,65 @@ HRESULT CTagkit::PutGeob(std::int32_t id, const GeobVector& values) {
   });
 }
 
-HRESULT CTagkit::GetGeobInternal(std::int32_t id, GeobVector& values, int& index) {
+// Both kinds in one walk over the encapsulated-object frames: each kind gets
+// the first frame with its description, and the result it would get alone
+// (E_TAG_NO_VALUE without frames, S_FALSE when none matches, the failure of
+// a malformed frame before its own, E_FAIL when reading fails).
+HRESULT CTagkit::GetGeobsInternal(const std::int32_t (&ids)[2], GeobVector (&values)[2],
+                                  HRESULT (&results)[2]) {
   if (!m_isOpen) return E_UNEXPECTED;
-  index = -1;
   std::uint32_t frameId = 0;
-  HRESULT hr = ToFrameId(id, frameId);
+  HRESULT hr = ToFrameId(ids[0], frameId);
   if (FAILED(hr)) return hr;
-  std::wstring expected;
-  hr = GetDescriptionFromId(id, expected);
-  if (FAILED(hr)) return hr;
-
-  HRESULT parseFailure = E_TAG_NO_VALUE;
-  for (std::uint32_t i = 0;; ++i) {
+  std::wstring expected[2];
+  for (int k = 0; k < 2; ++k) {
+    values[k].clear();
+    results[k] = E_TAG_NO_VALUE;
+    hr = GetDescriptionFromId(ids[k], expected[k]);
+    if (FAILED(hr)) return hr;
+  }
+  bool found[2] = {false, false};
+  // Sets the result of every kind still looking.
+  auto failAll = [&](HRESULT failure) {
+    for (int k = 0; k < 2; ++k) {
+      if (!found[k]) results[k] = failure;
+    }
+  };
+  for (std::uint32_t i = 0; !(found[0] && found[1]); ++i) {
     const unsigned char* payload = nullptr;
     std::uint32_t size = 0;
     const std::int32_t rc = tlx_id3_v2_lend_frame_data(Context(), frameId, i, &payload, &size);
     if (rc == TLX_ID3_E_NOT_FOUND) break;
     // A frame larger than its tag is damage: skipped like a malformed one.
     if (rc == TLX_ID3_E_CORRUPT) {
-      parseFailure = E_FAIL;
+      failAll(E_FAIL);
       continue;
     }
-    if (rc != TLX_ID3_OK) return E_FAIL;
-    if (parseFailure == E_TAG_NO_VALUE) parseFailure = S_FALSE;
+    if (rc != TLX_ID3_OK) {
+      failAll(E_FAIL);
+      break;
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (!found[k] && results[k] == E_TAG_NO_VALUE) results[k] = S_FALSE;
+    }
     boost::shared_ptr<CGeob> geob = boost::make_shared<CGeob>();
     hr = geob->ParseFrame(payload, static_cast<std::int32_t>(size), V24Enabled());
     if (hr == E_OUTOFMEMORY) return hr;
     // A malformed frame of someone else must not hide ours behind it: the
     // commit drops every encapsulated-object frame, ours would be lost.
     if (FAILED(hr)) {
-      parseFailure = hr;
+      failAll(hr);
       continue;
     }
-    std::wstring description;
-    hr = geob->GetDescription(description);
-    if (FAILED(hr)) return hr;
-    if (description == expected) {
-      values.push_back(geob);
-      index = static_cast<int>(i);
-      return S_OK;
+    for (int k = 0; k < 2; ++k) {
+      if (found[k] || geob->m_description != expected[k]) continue;
+      values[k].push_back(geob);
+      results[k] = S_OK;
+      found[k] = true;
+      break;
     }
   }
-  return parseFailure;
+  return S_OK;
 }
 
 HRESULT CTagkit::deleteGeob() {
