@@ -41,6 +41,7 @@ std::string Printable(const std::string& utf8);
 // Builds one JSON value; the caller keeps keys and values in order.
 class JsonWriter {
  public:
+  JsonWriter();
   void BeginObject();
   void EndObject();
   void BeginArray();
@@ -50,8 +51,12 @@ class JsonWriter {
   void Number(std::int64_t value);
   void Null();
   const std::string& str() const { return out_; }
+  // Hands the text over, leaving the writer empty.
+  std::string Release();
 
  private:
+  // Room that one file's line of `show --json` needs.
+  static constexpr std::size_t kLineRoom = 1024;
   void Separate();
   std::string out_;
   std::vector<bool> first_;  // per open container: no member written yet

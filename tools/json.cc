@@ -1,13 +1,16 @@
 // A small JSON writer: one value per call sequence, compact output.
 #include <cstdio>
+#include <utility>
 
 #include "cli.h"
 
 namespace tagkit_cli {
 
-std::string JsonQuote(const std::string& utf8) {
-  std::string out = "\"";
-  out.reserve(utf8.size() + 2);
+namespace {
+
+// Appends utf8 to out as a JSON string, quotes included.
+void AppendQuoted(const std::string& utf8, std::string& out) {
+  out += '"';
   for (std::size_t i = 0; i < utf8.size();) {
     // Plain ASCII goes through as it is; a scan holds most of a tag's text.
     std::size_t plain = i;
@@ -40,8 +43,20 @@ std::string JsonQuote(const std::string& utf8) {
     }
   }
   out += '"';
+}
+
+}  // namespace
+
+std::string JsonQuote(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size() + 2);
+  AppendQuoted(utf8, out);
   return out;
 }
+
+JsonWriter::JsonWriter() { out_.reserve(kLineRoom); }
+
+std::string JsonWriter::Release() { return std::move(out_); }
 
 void JsonWriter::Separate() {
   if (after_key_) {
@@ -78,14 +93,14 @@ void JsonWriter::EndArray() {
 
 void JsonWriter::Key(const std::string& key) {
   Separate();
-  out_ += JsonQuote(key);
+  AppendQuoted(key, out_);
   out_ += ':';
   after_key_ = true;
 }
 
 void JsonWriter::String(const std::string& utf8) {
   Separate();
-  out_ += JsonQuote(utf8);
+  AppendQuoted(utf8, out_);
 }
 
 void JsonWriter::Number(std::int64_t value) {

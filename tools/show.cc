@@ -3,6 +3,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "cli.h"
 
@@ -120,12 +121,14 @@ std::optional<BinaryView> ReadGeob(CTagkit& tag, std::int32_t id) {
 }
 
 void ReadProperties(CTagkit& tag, FileView& view) {
+  view.texts.reserve(kTextPropertyCount);
   for (const TextProperty& property : kTextProperties) {
     std::vector<std::wstring> values;
     if (tag.GetString(property.id, values) != S_OK) continue;
     std::vector<std::string> utf8;
+    utf8.reserve(values.size());
     for (const std::wstring& value : values) utf8.push_back(WideToUtf8(value));
-    view.texts.emplace_back(&property, utf8);
+    view.texts.emplace_back(&property, std::move(utf8));
   }
   double date = TAGKIT_NO_DATE;
   if (tag.GetDate(PROPID_RELEASE_DATE, date) == S_OK) view.release_date = FormatDate(date);
@@ -143,7 +146,7 @@ void ReadProperties(CTagkit& tag, FileView& view) {
       binary.mime = WideToUtf8(picture.Mime());
       binary.size = size;
       binary.sha256 = Sha256Hex(bytes.get(), static_cast<std::size_t>(size));
-      view.picture = binary;
+      view.picture = std::move(binary);
     }
   }
 
@@ -156,7 +159,7 @@ void ReadProperties(CTagkit& tag, FileView& view) {
     std::int32_t size = 0;
     if (SUCCEEDED(ids.front()->GetData(&buffer.data, size))) {
       music_id.data = Hex(buffer.data, static_cast<std::size_t>(size));
-      view.music_id = music_id;
+      view.music_id = std::move(music_id);
     }
   }
   view.mtdid = ReadGeob(tag, PROPID_OBJECT_MTDID);
@@ -279,7 +282,9 @@ std::string ViewJson(const FileView& view) {
   }
   if (view.frames) WriteFramesJson(json, *view.frames);
   json.EndObject();
-  return json.str() + "\n";
+  std::string line = json.Release();
+  line += '\n';
+  return line;
 }
 
 std::string Describe(const BinaryView& binary) {

@@ -83,6 +83,7 @@ std::wstring Utf8ToWide(const std::string& utf8) {
 
 std::string WideToUtf8(const std::wstring& wide) {
   std::string out;
+  out.reserve(wide.size());  // most text is ASCII
   for (std::size_t i = 0; i < wide.size(); ++i) {
     char32_t cp = static_cast<char32_t>(wide[i]);
     if (sizeof(wchar_t) == 2) cp &= 0xFFFF;
