@@ -59,6 +59,8 @@ HRESULT CTagkit::CPicture::GetData(unsigned char** data, std::int32_t& size) {
 
 std::int32_t CTagkit::CPicture::Size() const { return m_size; }
 
+const unsigned char* CTagkit::CPicture::Data() const { return m_size > 0 ? m_data : nullptr; }
+
 HRESULT CTagkit::CPicture::SetMime(const std::wstring& mime) {
   return tagkit_internal::Guarded([&]() -> HRESULT {
     m_mime = mime;

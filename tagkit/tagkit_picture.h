@@ -38,6 +38,10 @@ class TLX_API CTagkit::CPicture {
   HRESULT GetData(unsigned char** data, std::int32_t& size);
   /// Number of picture bytes.
   std::int32_t Size() const;
+  /// The picture bytes themselves, Size() of them (null when there are
+  /// none), for reading without a copy; valid until the object is changed
+  /// or destroyed.
+  const unsigned char* Data() const;
   /// Sets the MIME type, e.g. L"image/jpeg". @return S_OK.
   HRESULT SetMime(const std::wstring& mime);
   /// Copies the MIME type into @p mime. @return S_OK.

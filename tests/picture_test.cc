@@ -1,5 +1,6 @@
-// CPicture: parsing APIC and PIC payloads, and the bounded data copy. The
-// reading of whole tags (tagkit_picture_test.cc) covers frame selection.
+// CPicture: parsing APIC and PIC payloads, the bounded data copy and the
+// bytes read in place. The reading of whole tags (tagkit_picture_test.cc)
+// covers frame selection.
 #include "tagkit.h"
 
 #include <algorithm>
@@ -19,6 +20,9 @@ Bytes PictureBytes(Picture& picture) {
   unsigned char* buffer = out.data();
   std::int32_t size = picture.Size();
   EXPECT_EQ(S_OK, picture.GetData(&buffer, size));
+  // Read in place, the bytes are the same.
+  const unsigned char* held = picture.Data();
+  EXPECT_EQ(out, held != nullptr ? Bytes(held, held + out.size()) : Bytes());
   return out;
 }
 

@@ -1,7 +1,6 @@
 // `tagkit show`: every property of each file, as aligned text or JSON lines.
 #include <cstdio>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <utility>
 
@@ -135,21 +134,14 @@ void ReadProperties(CTagkit& tag, FileView& view) {
 
   CTagkit::PictureVector pictures;
   if (tag.GetBinary(PROPID_PICTURE, pictures) == S_OK && !pictures.empty() && pictures.front()) {
-    CTagkit::CPicture& picture = *pictures.front();
-    // Filled by GetData before it is read: no need to zero it first.
-    const std::unique_ptr<unsigned char[]> bytes(
-        new unsigned char[static_cast<std::size_t>(picture.Size()) + 1]);
-    unsigned char* data = bytes.get();
-    std::int32_t size = picture.Size();
-    if (SUCCEEDED(picture.GetData(&data, size))) {
-      BinaryView binary;
-      binary.mime = WideToUtf8(picture.Mime());
-      binary.size = size;
-      binary.sha256 = Sha256Hex(bytes.get(), static_cast<std::size_t>(size));
-      view.picture = std::move(binary);
-    }
+    // Hashed where the picture holds its bytes: no copy.
+    const CTagkit::CPicture& picture = *pictures.front();
+    BinaryView binary;
+    binary.mime = WideToUtf8(picture.Mime());
+    binary.size = picture.Size();
+    binary.sha256 = Sha256Hex(picture.Data(), static_cast<std::size_t>(picture.Size()));
+    view.picture = std::move(binary);
   }
-
   CTagkit::MusicIdVector ids;
   if (tag.GetMusicId(ids) == S_OK && !ids.empty() && ids.front()) {
     MusicIdView music_id;

@@ -103,10 +103,9 @@ std::string WideToUtf8(const std::wstring& wide) {
 std::string CodePageToUtf8(const std::string& bytes) {
   if (bytes.empty()) return std::string();
   const std::int32_t length = static_cast<std::int32_t>(bytes.size());
-  const std::int32_t needed = tlx_multibyte_to_wide(bytes.data(), length, nullptr, 0);
-  if (needed <= 0) return std::string();
-  std::wstring wide(static_cast<std::size_t>(needed), L'\0');
-  const std::int32_t written = tlx_multibyte_to_wide(bytes.data(), length, &wide[0], needed);
+  // No byte gives more than one wide character: one pass converts.
+  std::wstring wide(bytes.size(), L'\0');
+  const std::int32_t written = tlx_multibyte_to_wide(bytes.data(), length, &wide[0], length);
   wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
   return WideToUtf8(wide);
 }
