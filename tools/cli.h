@@ -47,6 +47,7 @@ class JsonWriter {
   void BeginArray();
   void EndArray();
   void Key(const std::string& key);
+  void Key(const char* key);
   void String(const std::string& utf8);  // invalid UTF-8 becomes U+FFFD
   void Number(std::int64_t value);
   void Null();

@@ -98,6 +98,20 @@ void JsonWriter::Key(const std::string& key) {
   after_key_ = true;
 }
 
+void JsonWriter::Key(const char* key) {
+  // Keys are plain ASCII words: they go in as they are.
+  std::size_t length = 0;
+  for (; key[length] != '\0'; ++length) {
+    const char c = key[length];
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') return Key(std::string(key));
+  }
+  Separate();
+  out_ += '"';
+  out_.append(key, length);
+  out_ += "\":";
+  after_key_ = true;
+}
+
 void JsonWriter::String(const std::string& utf8) {
   Separate();
   AppendQuoted(utf8, out_);
