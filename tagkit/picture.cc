@@ -4,6 +4,7 @@
 #include <new>
 
 #include "tagkit_internal.h"
+#include "tlx_system.h"
 
 namespace {
 
@@ -161,11 +162,20 @@ HRESULT CTagkit::CPicture::ReadFrame(const unsigned char* payload, std::int32_t 
   });
 }
 
-bool CTagkit::CPicture::Borrows() const { return m_block == nullptr && m_size > 0; }
-
-void CTagkit::CPicture::Adopt(void* block, void (*release)(void*)) {
-  m_block = static_cast<unsigned char*>(block);
-  m_release = release;
+HRESULT CTagkit::CPicture::KeepBlock(PictureVector& pictures, unsigned char*& block) {
+  for (const boost::shared_ptr<CPicture>& picture : pictures) {
+    // Borrowed bytes are the only ones without a block of their own.
+    if (!picture || picture->m_block != nullptr || picture->m_size == 0) continue;
+    if (block != nullptr) {
+      picture->m_block = block;
+      picture->m_release = tlx_sqa_free;
+      block = nullptr;
+      continue;
+    }
+    const HRESULT hr = picture->SetData(picture->m_data, picture->m_size);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
 }
 
 void CTagkit::CPicture::ReleaseBlock() {

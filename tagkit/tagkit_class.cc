@@ -124,17 +124,8 @@ HRESULT CTagkit::Open(const std::wstring& path, std::int32_t mode) {
     // A picture read in place keeps the session's block of file bytes.
     unsigned char* block = tlx_id3_read_session_end_keep(Context());
     for (auto& entry : m_pictures) {
-      for (auto& picture : entry.second) {
-        if (!picture || !picture->Borrows()) continue;
-        if (block != nullptr) {
-          picture->Adopt(block, tlx_sqa_free);
-          block = nullptr;
-          continue;
-        }
-        // The block went to the first picture: any other copies from it.
-        const HRESULT copied = picture->SetData(picture->m_data, picture->m_size);
-        if (FAILED(copied) && SUCCEEDED(loaded)) loaded = copied;
-      }
+      const HRESULT kept = CPicture::KeepBlock(entry.second, block);
+      if (FAILED(kept) && SUCCEEDED(loaded)) loaded = kept;
     }
     tlx_sqa_free(block);
     return FAILED(loaded) ? loaded : LoadFailure(Context());

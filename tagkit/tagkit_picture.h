@@ -75,10 +75,10 @@ class TLX_API CTagkit::CPicture {
   // hand it payload's block before that block goes.
   HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text,
                     bool borrow);
-  // Whether the bytes are borrowed (ReadFrame) and not yet adopted.
-  bool Borrows() const;
-  // Takes over block, in which the borrowed bytes lie; release frees it.
-  void Adopt(void* block, void (*release)(void*));
+  // Hands block (from tlx_sqa_malloc), in which the bytes of pictures that
+  // ReadFrame borrowed lie, to the first of them; the others copy theirs out
+  // of it. block is null afterwards when a picture took it.
+  static HRESULT KeepBlock(PictureVector& pictures, unsigned char*& block);
   // Frees m_block as it was allocated.
   void ReleaseBlock();
 
