@@ -64,7 +64,8 @@ constexpr std::int32_t PROPID_OBJECT_QZVLX = 0x1707;  // GetGeob, PutGeob
 // ---- The library's own result codes ---------------------------------------
 /// Makes an HRESULT from its unsigned 32-bit pattern.
 #define TAGKIT_HRESULT(value) ((HRESULT)(std::uint32_t)(value))
-/// Open: the file does not exist, or the path names a directory.
+/// Open: the file does not exist, or the path names a directory or another
+/// file that is not a regular one (a named pipe, a device).
 #define E_TAG_FILE_NOT_FOUND TAGKIT_HRESULT(0x80040412u)
 /// The file's music identifier belongs to another owner and is kept.
 #define E_TAG_FOREIGN_MUSIC_ID TAGKIT_HRESULT(0x80040414u)
@@ -171,7 +172,8 @@ class TLX_API CTagkit {
   /// @param mode TAGKIT_OPEN_READ (1): read only, others may read too;
   ///   TAGKIT_OPEN_WRITE (2): read and write, nobody else may write; either
   ///   may be combined with TAGKIT_OPEN_V24 and TAGKIT_OPEN_SPLIT_LINKS.
-  /// @return S_OK; E_TAG_FILE_NOT_FOUND (no such file, or a directory),
+  /// @return S_OK; E_TAG_FILE_NOT_FOUND (no such file, or not a regular
+  ///   file: a directory, a named pipe),
   ///   E_TAG_CANNOT_OPEN (already open, access denied, or the file is
   ///   opened for writing elsewhere), E_INVALIDARG (another mode),
   ///   E_OUTOFMEMORY, or E_FAIL (the tags cannot be read, also when reading
