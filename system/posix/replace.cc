@@ -102,12 +102,24 @@ int MakeHidden(const std::string& dir, const std::string& name, std::string* pat
   return fd;
 }
 
-// The name of the record of the file `target` in a folder, "/" first.
+// Lower-case hex digits of value, without leading zeros.
+void AppendHex(unsigned long long value, std::string* out) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = "0123456789abcdef"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  while (count > 0) out->push_back(digits[--count]);
+}
+
+// The name of the record of the file `target` in a folder, "/" first:
+// "/.tlx-replace-DEV-INO" in hex.
 std::string JournalName(const struct stat& target) {
-  char name[64];
-  snprintf(name, sizeof name, "/.tlx-replace-%llx-%llx",
-           static_cast<unsigned long long>(target.st_dev),
-           static_cast<unsigned long long>(target.st_ino));
+  std::string name = "/.tlx-replace-";
+  AppendHex(static_cast<unsigned long long>(target.st_dev), &name);
+  name.push_back('-');
+  AppendHex(static_cast<unsigned long long>(target.st_ino), &name);
   return name;
 }
 
@@ -198,10 +210,16 @@ bool CopyWithRetries(int source, int target, off_t size) {
 // put there first and removed last.
 std::string FindRecord(const std::string& dir, const struct stat& st) {
   const std::string name = JournalName(st);
+  const char kNew[] = ".new";
+  std::string candidate;
+  candidate.reserve(dir.size() + name.size() + sizeof kNew);
   struct stat found;
   for (int place = 0; place < 2; ++place) {
-    std::string record = (place == 0 ? dir : TempDirectory()) + name;
-    if (lstat(NewContentPath(record).c_str(), &found) == 0) return record;
+    candidate.assign(place == 0 ? dir : TempDirectory()).append(name).append(kNew);
+    if (lstat(candidate.c_str(), &found) == 0) {
+      candidate.resize(candidate.size() - (sizeof kNew - 1));
+      return candidate;
+    }
   }
   return std::string();
 }
