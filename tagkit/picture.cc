@@ -28,8 +28,7 @@ std::int32_t SkipDescription(const unsigned char* payload, std::int32_t size,
 
 }  // namespace
 
-CTagkit::CPicture::CPicture()
-    : m_block(nullptr), m_release(nullptr), m_data(nullptr), m_size(0) {}
+CTagkit::CPicture::CPicture() : m_block(nullptr), m_data(nullptr), m_size(0) {}
 
 CTagkit::CPicture::~CPicture() { DeleteData(); }
 
@@ -38,7 +37,9 @@ HRESULT CTagkit::CPicture::SetData(const unsigned char* data, std::int32_t size)
   if (size < 0) return E_INVALIDARG;
   m_size = 0;
   ReleaseBlock();
-  m_block = new (std::nothrow) unsigned char[size > 0 ? size : 1];
+  // The same allocator as the read session's block, which KeepBlock hands
+  // over: either is freed alike.
+  m_block = static_cast<unsigned char*>(tlx_sqa_malloc(size > 0 ? static_cast<std::size_t>(size) : 1));
   m_data = m_block;
   if (m_data == nullptr) return E_OUTOFMEMORY;
   if (size > 0) std::memcpy(m_data, data, static_cast<std::size_t>(size));
@@ -168,7 +169,6 @@ HRESULT CTagkit::CPicture::KeepBlock(PictureVector& pictures, unsigned char*& bl
     if (!picture || picture->m_block != nullptr || picture->m_size == 0) continue;
     if (block != nullptr) {
       picture->m_block = block;
-      picture->m_release = tlx_sqa_free;
       block = nullptr;
       continue;
     }
@@ -179,13 +179,8 @@ HRESULT CTagkit::CPicture::KeepBlock(PictureVector& pictures, unsigned char*& bl
 }
 
 void CTagkit::CPicture::ReleaseBlock() {
-  if (m_release != nullptr) {
-    m_release(m_block);
-  } else {
-    delete[] m_block;
-  }
+  tlx_sqa_free(m_block);
   m_block = nullptr;
-  m_release = nullptr;
 }
 
 HRESULT CTagkit::CPicture::DeleteData() {

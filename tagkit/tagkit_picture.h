@@ -71,19 +71,20 @@ class TLX_API CTagkit::CPicture {
   static std::int32_t ParseFrame(const unsigned char* payload, std::int32_t size, bool v22,
                                  bool v24Text, std::wstring& mime);
   // As SetAPIC (v22: SetPIC), for the frames the class reads. With borrow
-  // the picture points into payload instead of copying it, and Adopt must
-  // hand it payload's block before that block goes.
+  // the picture points into payload instead of copying it, and KeepBlock
+  // must hand it payload's block before that block goes.
   HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text,
                     bool borrow);
   // Hands block (from tlx_sqa_malloc), in which the bytes of pictures that
   // ReadFrame borrowed lie, to the first of them; the others copy theirs out
   // of it. block is null afterwards when a picture took it.
   static HRESULT KeepBlock(PictureVector& pictures, unsigned char*& block);
-  // Frees m_block as it was allocated.
+  // Frees m_block.
   void ReleaseBlock();
 
-  unsigned char* m_block;  // the allocation that m_data lies in
-  void (*m_release)(void*);  // frees m_block; null for one of new[]
+  // The allocation that m_data lies in (tlx_sqa_malloc); null for bytes
+  // borrowed and not yet kept.
+  unsigned char* m_block;
   unsigned char* m_data;
   std::int32_t m_size;
   std::wstring m_mime;
