@@ -1,6 +1,7 @@
 // `tagkit set`: applies the same changes to each file. The changes reach a
 // file only at the commit, in one replacement, and only when every change
 // succeeded, so a failure leaves the file as it was.
+#include <cstdio>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -11,12 +12,6 @@
 
 namespace tagkit_cli {
 namespace {
-
-// One change of the command line, applied to each file in turn.
-struct Edit {
-  std::string what;  // "set the title", for the error line
-  std::function<HRESULT(CTagkit&)> apply;
-};
 
 // Applies every edit to one file, opened directly: the library writes the
 // whole new file (tag and trailer) beside it and puts it in place in one
@@ -74,6 +69,75 @@ std::wstring SniffMime(const std::vector<unsigned char>& bytes) {
   return std::wstring();
 }
 
+// ---- what a dry run reports ----
+
+std::string JoinedUtf8(const std::vector<std::wstring>& values) {
+  std::string text;
+  for (const std::wstring& value : values) text += (text.empty() ? "" : " / ") + WideToUtf8(value);
+  return text;
+}
+
+std::optional<std::string> DateText(double date) {
+  std::int32_t year = 0, month = 0, day = 0;
+  if (date == TAGKIT_NO_DATE || !CXDate::GetYear(date, year) || !CXDate::GetMonth(date, month) ||
+      !CXDate::GetDay(date, day)) {
+    return std::nullopt;
+  }
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year),
+                static_cast<int>(month), static_cast<int>(day));
+  return std::string(text);
+}
+
+// Binary values by type, size and the start of their hash, so that any
+// change of the bytes shows.
+std::string BinaryText(const std::wstring& mime, const unsigned char* data, std::size_t size) {
+  std::string text = mime.empty() ? std::string() : WideToUtf8(mime) + ", ";
+  return text + std::to_string(size) + (size == 1 ? " byte" : " bytes") + ", sha256 " +
+         Sha256Hex(data, size).substr(0, 8);
+}
+
+struct TaskMem {
+  unsigned char* data = nullptr;
+  ~TaskMem() { CoTaskMemFree(data); }
+};
+
+std::optional<std::string> PictureText(CTagkit& tag) {
+  CTagkit::PictureVector pictures;
+  if (tag.GetBinary(PROPID_PICTURE, pictures) != S_OK || pictures.empty() || !pictures[0]) {
+    return std::nullopt;
+  }
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(pictures[0]->Size()) + 1);
+  unsigned char* data = bytes.data();
+  std::int32_t size = pictures[0]->Size();
+  if (FAILED(pictures[0]->GetData(&data, size))) return std::nullopt;
+  return BinaryText(pictures[0]->Mime(), bytes.data(), static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> MusicIdText(CTagkit& tag) {
+  CTagkit::MusicIdVector ids;
+  if (tag.GetMusicId(ids) != S_OK || ids.empty() || !ids[0]) return std::nullopt;
+  TaskMem buffer;
+  std::int32_t size = 0;
+  if (FAILED(ids[0]->GetData(&buffer.data, size))) return std::nullopt;
+  return Hex(buffer.data, static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> GeobText(CTagkit& tag, std::int32_t id) {
+  CTagkit::GeobVector objects;
+  if (tag.GetGeob(id, objects) != S_OK || objects.empty() || !objects[0]) return std::nullopt;
+  TaskMem buffer;
+  std::int32_t size = 0;
+  if (FAILED(objects[0]->GetData(&buffer.data, size))) return std::nullopt;
+  return BinaryText(std::wstring(), buffer.data, static_cast<std::size_t>(size));
+}
+
+void Report(std::vector<Change>& changes, const std::string& what,
+            const std::optional<std::string>& before, const std::optional<std::string>& after,
+            bool quoted) {
+  if (before != after) changes.push_back({what, before, after, quoted});
+}
+
 // Parse's answer after printing the help text.
 constexpr int kHelpShown = -1;
 
@@ -88,6 +152,7 @@ class SetParser {
   std::vector<std::string> files;
   RunOptions run;
   bool split_links = false;
+  bool json = false;  // with --dry-run: one JSON object per file
 
  private:
   int Error(const std::string& message) { return UsageError("set", message); }
@@ -109,6 +174,7 @@ class SetParser {
   std::map<std::int32_t, std::optional<std::vector<unsigned char>>> geobs_;
   bool remove_picture_ = false;
   bool remove_music_id_ = false;
+  FrameOptions frames_;
 };
 
 // Options that take a value.
@@ -116,7 +182,8 @@ const char* const kValueOptions[] = {"title",   "artist",   "album",        "gen
                                      "track",   "composer", "copyright",    "isrc",
                                      "url",     "date",     "picture",      "picture-mime",
                                      "music-id", "mtdid",   "qzvlx",        "remove",
-                                     "code-page"};
+                                     "code-page", "comment", "user-text",   "frame",
+                                     "lyrics",  "remove-frame"};
 
 int SetParser::Parse(const std::vector<std::string>& args) {
   bool options_done = false;
@@ -136,6 +203,14 @@ int SetParser::Parse(const std::vector<std::string>& args) {
     }
     if (arg == "--split-links") {
       split_links = true;
+      continue;
+    }
+    if (arg == "--dry-run") {
+      run.dry_run = true;
+      continue;
+    }
+    if (arg == "--json") {
+      json = true;
       continue;
     }
     const int run_option = TakeRunOption("set", args, i, run);
@@ -179,6 +254,7 @@ int SetParser::ReadValueFile(const std::string& option, const std::string& path,
 int SetParser::Option(const std::string& name, const std::string& value) {
   if (name == "code-page") return SetCodePage("set", value) ? kExitOk : kExitUsage;
   if (name == "remove") return Remove(value);
+  if (FrameOptions::Handles(name)) return frames_.Take(name, value, claimed_);
   if (name == "picture-mime") {
     if (picture_mime_) return Error("--picture-mime given twice");
     if (value.empty()) return Error("--picture-mime needs a MIME type");
@@ -283,8 +359,15 @@ int SetParser::Build() {
     const std::int32_t id = property.id;
     const std::vector<std::wstring> values = found->second;
     const std::string verb = values.empty() ? "remove the " : "set the ";
-    edits.push_back({verb + property.key, [id, values](CTagkit& tag) {
-                       return tag.PutString(id, values);
+    const std::string key = property.key;
+    edits.push_back({verb + key,
+                     [id, values](CTagkit& tag) { return tag.PutString(id, values); },
+                     [id, key, values](const FileState& file, std::vector<Change>& changes) {
+                       std::vector<std::wstring> old;
+                       std::optional<std::string> before, after;
+                       if (file.tag.GetString(id, old) == S_OK) before = JoinedUtf8(old);
+                       if (!values.empty()) after = JoinedUtf8(values);
+                       Report(changes, key, before, after, true);
                      }});
   }
   if (date_) {
@@ -293,6 +376,11 @@ int SetParser::Build() {
                      [date](CTagkit& tag) {
                        double value = date;
                        return tag.PutDate(PROPID_RELEASE_DATE, value);
+                     },
+                     [date](const FileState& file, std::vector<Change>& changes) {
+                       double old = TAGKIT_NO_DATE;
+                       file.tag.GetDate(PROPID_RELEASE_DATE, old);
+                       Report(changes, "release_date", DateText(old), DateText(date), false);
                      }});
   }
   if (picture_ || remove_picture_) {
@@ -309,6 +397,11 @@ int SetParser::Build() {
                          values.push_back(picture);
                        }
                        return tag.PutBinary(PROPID_PICTURE, values);
+                     },
+                     [bytes, mime, remove](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (!remove) after = BinaryText(mime, bytes.data(), bytes.size());
+                       Report(changes, "picture", PictureText(file.tag), after, false);
                      }});
   }
   if (music_id_ || remove_music_id_) {
@@ -326,6 +419,11 @@ int SetParser::Build() {
                          values.push_back(id);
                        }
                        return tag.PutMusicId(values);
+                     },
+                     [bytes, remove](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (!remove) after = Hex(bytes.data(), bytes.size());
+                       Report(changes, "music_id", MusicIdText(file.tag), after, false);
                      }});
   }
   for (const auto& geob : geobs_) {
@@ -344,33 +442,126 @@ int SetParser::Build() {
                          values.push_back(object);
                        }
                        return tag.PutGeob(id, values);
+                     },
+                     [id, bytes](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (bytes) after = BinaryText(std::wstring(), bytes->data(), bytes->size());
+                       const std::string key = id == PROPID_OBJECT_MTDID ? "mtdid" : "qzvlx";
+                       Report(changes, key, GeobText(file.tag, id), after, false);
                      }});
   }
+  edits.insert(edits.end(), frames_.edits.begin(), frames_.edits.end());
+  if (json && !run.dry_run) return Error("--json goes with --dry-run");
   if (edits.empty()) return Error("nothing to change");
   if (files.empty()) return Error("no file given");
   return kExitOk;
 }
 
-// Each file is one call of ApplyEdits: one commit, or no change at all.
+std::string ChangeValue(const std::optional<std::string>& value, bool quoted) {
+  if (!value) return "(none)";
+  return quoted ? "\"" + ShortText(*value) + "\"" : ShortText(*value);
+}
+
+std::string ChangesText(const std::string& file, const std::vector<Change>& changes) {
+  if (changes.empty()) return Printable(file) + ": no change\n";
+  std::string out;
+  for (const Change& change : changes) {
+    out += Printable(file) + ": " + Printable(change.what) + ": " +
+           ChangeValue(change.before, change.quoted) + " -> " +
+           ChangeValue(change.after, change.quoted) + "\n";
+  }
+  return out;
+}
+
+std::string ChangesJson(const std::string& file, const std::vector<Change>& changes) {
+  JsonWriter json;
+  json.BeginObject();
+  json.Key("file");
+  json.String(file);
+  json.Key("changes");
+  json.BeginArray();
+  for (const Change& change : changes) {
+    json.BeginObject();
+    json.Key("what");
+    json.String(change.what);
+    for (const auto& value : {std::make_pair("old", &change.before),
+                              std::make_pair("new", &change.after)}) {
+      json.Key(value.first);
+      if (*value.second) {
+        json.String(**value.second);
+      } else {
+        json.Null();
+      }
+    }
+    json.EndObject();
+  }
+  json.EndArray();
+  json.EndObject();
+  return json.str() + "\n";
+}
+
+// Each file is one call of ApplyEdits: one commit, or no change at all. A
+// dry run opens the file read only and reports what the edits would change.
 class SetTask : public FileTask {
  public:
-  SetTask(const std::vector<Edit>& edits, std::int32_t mode) : edits_(edits), mode_(mode) {}
+  SetTask(const SetParser& parser, std::int32_t mode)
+      : edits_(parser.edits), mode_(mode), options_(parser.run), json_(parser.json) {}
 
-  FileOutcome Run(const std::string& file, const FileHead*) const override {
+  FileOutcome Run(const std::string& file, const FileHead* head) const override {
     FileOutcome outcome;
     Failure failure{file, S_OK, ""};
-    failure.code = ApplyEdits(file, edits_, mode_, failure.what);
+    if (options_.dry_run) {
+      std::vector<Change> changes;
+      failure.code = Preview(file, head, changes);
+      failure.what = "cannot open the file";
+      if (SUCCEEDED(failure.code)) {
+        outcome.output = json_ ? ChangesJson(file, changes) : ChangesText(file, changes);
+        outcome.changed = !changes.empty();
+        return outcome;
+      }
+    } else {
+      failure.code = ApplyEdits(file, edits_, mode_, failure.what);
+      outcome.changed = SUCCEEDED(failure.code);
+    }
     if (FAILED(failure.code)) {
       outcome.failure = failure;
-    } else {
-      outcome.changed = true;
+      outcome.output = FailureOutput(failure);
     }
     return outcome;
   }
 
+  std::string FailureOutput(const Failure& failure) const override {
+    if (!json_) return std::string();
+    JsonWriter writer;
+    writer.BeginObject();
+    writer.Key("file");
+    writer.String(failure.file);
+    writer.Key("error");
+    writer.String(FailureText(failure));
+    writer.EndObject();
+    return writer.str() + "\n";
+  }
+
  private:
+  HRESULT Preview(const std::string& file, const FileHead* head, std::vector<Change>& changes) const {
+    CTagkit tag;
+    const HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ | OpenFlags(options_));
+    if (FAILED(hr)) return hr;
+    FrameListing frames;
+    bool needs_frames = false;
+    for (const Edit& edit : edits_) needs_frames = needs_frames || edit.needs_frames;
+    if (needs_frames) frames = ReadFrames(file, options_.strict, head != nullptr ? head->file_size : -1);
+    int id3v2 = head != nullptr ? Id3v2Version(*head) : 0;
+    if (id3v2 == 4 && options_.strict) id3v2 = 0;
+    const FileState state{tag, frames, id3v2};
+    for (const Edit& edit : edits_) edit.preview(state, changes);
+    return S_OK;
+  }
+
   const std::vector<Edit>& edits_;
   const std::int32_t mode_;  // open mode and flags of every file
+  const RunOptions options_;
+  const bool json_;
 };
 
 }  // namespace
@@ -382,7 +573,7 @@ int RunSet(const std::vector<std::string>& args) {
   if (status != kExitOk) return status;
   std::int32_t mode = TAGKIT_OPEN_WRITE | OpenFlags(parser.run);
   if (parser.split_links) mode |= TAGKIT_OPEN_SPLIT_LINKS;
-  return RunFiles("set", parser.files, parser.run, SetTask(parser.edits, mode));
+  return RunFiles("set", parser.files, parser.run, SetTask(parser, mode));
 }
 
 }  // namespace tagkit_cli
