@@ -649,6 +649,11 @@ TEST_F(CliTest, FrameOptionsAreReadBackByMutagen) {
     }
     EXPECT_EQ(tagkit_test::RunPython(python, kFrameScript, dir_.File("a.mp3")), expected);
     EXPECT_TRUE(Has(ShowLine("a.mp3"), {R"("title":["Titel"])", R"("id3v1":{"title":"Titel")"}));
+    // show --all lists them back.
+    EXPECT_TRUE(Has(ShowLine("a.mp3", {"--all"}),
+                    {R"("language":"deu","description":"Notiz","values":["Grüße"]})",
+                     R"("description":"CATALOG","values":["Z9"]})", R"("values":["Bänd"]})",
+                     R"("language":"fra","description":"Paroles","values":["Ça va\n日本\n"]})"}));
     const Bytes written = Read("a.mp3");
     for (const auto& removal : removals) {
       SCOPED_TRACE(removal.frame);
