@@ -309,6 +309,20 @@ HRESULT RemoveOccurrences(tlx_id3_context* ctx, std::uint32_t id,
   return S_OK;
 }
 
+// Appends the new frame (none for an empty payload), then removes the
+// matches: they stand before it, so their occurrences hold, and a frame that
+// cannot be added leaves the old ones in place.
+HRESULT ReplaceFrames(tlx_id3_context* ctx, std::int32_t version, std::uint32_t id,
+                      const std::vector<std::uint32_t>& matches,
+                      const std::vector<unsigned char>& payload) {
+  if (!payload.empty()) {
+    const HRESULT hr = tagkit_frames::AddFrame(ctx, version, id, payload.data(),
+                                               static_cast<std::int64_t>(payload.size()), false);
+    if (FAILED(hr)) return hr;
+  }
+  return RemoveOccurrences(ctx, id, matches);
+}
+
 }  // namespace
 
 void CTagkit::RecordStoredFrames() noexcept {
@@ -399,10 +413,7 @@ HRESULT CTagkit::PutDescribedText(std::uint32_t v23Id, const std::wstring* langu
              &description, matches);
   if (FAILED(hr)) return hr;
   if (AnyReadOnly(frames, matches)) return E_TAG_READ_ONLY;
-  hr = RemoveOccurrences(Context(), tagId, matches);
-  if (FAILED(hr) || payload.empty()) return hr;
-  return tagkit_frames::AddFrame(Context(), m_v2Version, tagId, payload.data(),
-                                 static_cast<std::int64_t>(payload.size()), false);
+  return ReplaceFrames(Context(), m_v2Version, tagId, matches, payload);
 }
 
 HRESULT CTagkit::PutFrameText(const std::string& frameId, const std::wstring& text) {
@@ -441,10 +452,7 @@ HRESULT CTagkit::PutPlainText(std::uint32_t tagId, const std::wstring& text) {
   std::vector<std::uint32_t> all;
   for (std::uint32_t i = 0; i < frames.size(); ++i) all.push_back(i);
   if (AnyReadOnly(frames, all)) return E_TAG_READ_ONLY;
-  hr = RemoveOccurrences(Context(), tagId, all);
-  if (FAILED(hr)) return hr;
-  return tagkit_frames::AddFrame(Context(), m_v2Version, tagId, payload.data(),
-                                 static_cast<std::int64_t>(payload.size()), false);
+  return ReplaceFrames(Context(), m_v2Version, tagId, all, payload);
 }
 
 HRESULT CTagkit::RemoveFrames(const std::string& frameId) {
