@@ -287,6 +287,24 @@ struct Edit {
   std::function<void(const FileState&, std::vector<Change>&)> preview;
   bool needs_frames = false;
 };
+// ---- set_preview.cc: what a dry run reports ----
+// Values as a change shows them; binary values by type, size and the start
+// of their hash, so that any change of the bytes shows.
+std::string JoinedUtf8(const std::vector<std::wstring>& values);
+std::optional<std::string> DateText(double date);  // "YYYY-MM-DD"
+std::string BinaryText(const std::wstring& mime, const unsigned char* data, std::size_t size);
+std::optional<std::string> PictureText(CTagkit& tag);
+std::optional<std::string> MusicIdText(CTagkit& tag);
+std::optional<std::string> GeobText(CTagkit& tag, std::int32_t id);
+// Appends the change unless before and after agree.
+void Report(std::vector<Change>& changes, const std::string& what,
+            const std::optional<std::string>& before, const std::optional<std::string>& after,
+            bool quoted);
+// "FILE: WHAT: OLD -> NEW" per change, or "FILE: no change".
+std::string ChangesText(const std::string& file, const std::vector<Change>& changes);
+// {"file":…,"changes":[{"what":…,"old":…,"new":…}]} and a line end.
+std::string ChangesJson(const std::string& file, const std::vector<Change>& changes);
+
 // The options of `set` that name frames: --comment, --user-text, --frame,
 // --lyrics and --remove-frame, each repeatable.
 class FrameOptions {
