@@ -395,6 +395,10 @@ class TLX_API CTagkit {
   HRESULT PutPlainText(std::uint32_t tagId, const std::wstring& text);
   HRESULT RemoveMatching(std::uint32_t tagId, std::uint32_t v23Id,
                          const std::wstring* description);
+  // Removes the frames of the identifier whose description is the given
+  // one, read-only ones kept; no cache changes.
+  HRESULT RemoveDescribed(std::uint32_t tagId, std::uint32_t v23Id,
+                          const std::wstring& description);
   HRESULT RemovePropertyFrames(std::uint32_t tagId, std::int32_t property);
   HRESULT RefreshPicture(std::uint32_t tagId);
 

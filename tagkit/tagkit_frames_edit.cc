@@ -537,6 +537,24 @@ HRESULT CTagkit::RemoveMatching(std::uint32_t tagId, std::uint32_t v23Id,
   return FAILED(hr) ? hr : S_OK;
 }
 
+HRESULT CTagkit::RemoveDescribed(std::uint32_t tagId, std::uint32_t v23Id,
+                                 const std::wstring& description) {
+  if (!m_storedFramesKnown) return E_OUTOFMEMORY;
+  ReadSession session(Context());
+  EditFrames frames;
+  HRESULT hr = ListFrames(Context(), tagId, frames);
+  if (FAILED(hr)) return hr;
+  std::vector<std::uint32_t> matches;
+  hr = Match(Context(), m_storedFrames, v23Id, m_v2Version == TLX_ID3_V22, frames, nullptr,
+             &description, matches);
+  if (FAILED(hr)) return hr;
+  std::vector<std::uint32_t> writable;
+  for (std::uint32_t i : matches) {
+    if (!frames[i].read_only) writable.push_back(i);
+  }
+  return RemoveOccurrences(Context(), tagId, writable);
+}
+
 // The picture property is the first picture frame: after the first one went,
 // the next one, when it can be read.
 HRESULT CTagkit::RefreshPicture(std::uint32_t tagId) {
