@@ -513,6 +513,18 @@ TLX_API int32_t tlx_id3_v2_add_extended_header(tlx_id3_context* ctx,
  *   tlx_id3_v2_edit_end). */
 TLX_API int32_t tlx_id3_v2_adjust_padding_size(tlx_id3_context* ctx, uint32_t padding);
 
+/* ---- Frame identifiers -------------------------------------------------- */
+/** The identifier that names frame @p id in a tag of @p version: a
+ * three-character ID3v2.2 identifier ("TP2", whose last byte is 0) for
+ * TLX_ID3_V22, a four-character one ("TPE2") for TLX_ID3_V23 and
+ * TLX_ID3_V24. An identifier already of the version's length is kept as it
+ * is; the other length is translated for the frames both generations know.
+ * Identifiers consist of the characters A-Z and 0-9.
+ * @return TLX_ID3_OK; TLX_ID3_E_UNSUPPORTED when the version has no such
+ *   frame (an ID3v2.4-only frame asked of ID3v2.2); TLX_ID3_E_PARAM for a
+ *   malformed identifier, an unknown version or a null @p mapped. */
+TLX_API int32_t tlx_id3_frame_id_for_version(uint32_t id, int32_t version, uint32_t* mapped);
+
 /* ---- Backup and recovery ------------------------------------------------ */
 /** Copies the ID3v2 tag of @p audio_path byte for byte into @p backup_path
  * and syncs it. @p tag_id is an alternative tag magic, or null. A failure

@@ -80,6 +80,9 @@ constexpr std::int32_t PROPID_OBJECT_QZVLX = 0x1707;  // GetGeob, PutGeob
 /// frame runs past the end of the tag): it is read as far as it goes, but
 /// not rewritten, since that would lose what lies behind the damage.
 #define E_TAG_DAMAGED TAGKIT_HRESULT(0x80040A06u)
+/// A frame that the edit would replace or remove is flagged read only: it is
+/// kept, and nothing of the edit is made.
+#define E_TAG_READ_ONLY TAGKIT_HRESULT(0x80040A07u)
 
 /// Release dates are OLE dates: days since 30 December 1899, the fraction
 /// being the time of day. This value means "no date".
@@ -249,6 +252,67 @@ class TLX_API CTagkit {
   ///   object too large for a frame; E_FAIL; E_TAG_UNSUPPORTED; E_UNEXPECTED.
   HRESULT PutGeob(std::int32_t id, const GeobVector& values);
 
+  // ---- Frames by identifier ------------------------------------------------
+  // Frame identifiers are ASCII: four characters ("TPE2") or the three of
+  // ID3v2.2 ("TP2"). Either form is accepted and written as the tag's
+  // version names the frame; a frame that ID3v2.2 cannot hold is refused
+  // there with E_TAG_UNSUPPORTED. Text goes out as ISO-8859-1 when every
+  // character fits (C1 control characters excepted, which code-page readers
+  // would take for letters), else as UTF-16 with a byte-order mark; in an
+  // ID3v2.4 tag as UTF-8. These edits join the same transaction as the puts
+  // above, and Close commits them all in one rewrite. Results common to all
+  // of them: E_UNEXPECTED (not open), E_FAIL (read only, or the tag cannot
+  // be edited), E_TAG_UNSUPPORTED (ID3v2.4 without TAGKIT_OPEN_V24),
+  // E_TAG_DAMAGED, E_TAG_READ_ONLY (a frame to replace or remove is flagged
+  // read only; nothing changes), E_INVALIDARG (a malformed identifier or
+  // language, or a value too large for a frame).
+
+  /// Writes the comment (COMM; ID3v2.2 COM) with this language and
+  /// description, replacing the comments with the same language and
+  /// description; the others stay. Empty text removes those comments.
+  /// @param language three ASCII letters, e.g. L"eng".
+  /// @param description the comment's short description, often empty.
+  /// @param text the comment itself.
+  /// @return S_OK, or the common results above.
+  HRESULT PutComment(const std::wstring& language, const std::wstring& description,
+                     const std::wstring& text);
+  /// Writes the unsynchronised lyrics (USLT; ID3v2.2 ULT) with this language
+  /// and description, as PutComment does for comments.
+  /// @return S_OK, or the common results above.
+  HRESULT PutLyrics(const std::wstring& language, const std::wstring& description,
+                    const std::wstring& text);
+  /// Writes the user-defined text (TXXX; ID3v2.2 TXX) with this
+  /// description, replacing those with the same description. An empty value
+  /// removes them.
+  /// @return S_OK, or the common results above.
+  HRESULT PutUserText(const std::wstring& description, const std::wstring& value);
+  /// Writes a text frame (T*** but TXXX) holding @p text, replacing every
+  /// frame with the identifier; empty text removes them. A frame that backs
+  /// a text property (TIT2, TPE1, TALB, TCON, TRCK, TCOM, TCOP, TSRC) is put
+  /// as PutString puts it, so that the ID3v1 trailer follows.
+  /// @return S_OK; E_INVALIDARG also for an identifier that is no text frame
+  ///   or is TXXX (PutUserText); E_TAG_UNSUPPORTED also for the frames of the
+  ///   release date (TYER, TDAT, TIME, TRDA, TDRC: PutDate writes them); the
+  ///   common results above.
+  HRESULT PutFrameText(const std::string& frameId, const std::wstring& text);
+  /// Removes every frame with the identifier. The frames of a property
+  /// leave it absent (text properties and artist URLs as by an empty
+  /// PutString, so the ID3v1 fields follow; pictures, music identifiers and
+  /// encapsulated objects, also those that could not be read).
+  /// @return S_OK when frames were removed, S_FALSE when there were none;
+  ///   E_TAG_UNSUPPORTED also for the frames of the release date (PutDate
+  ///   removes them); the common results above.
+  HRESULT RemoveFrames(const std::string& frameId);
+  /// Removes the frames with the identifier whose description is
+  /// @p description (compared exactly): TXXX, WXXX, COMM, USLT, APIC and
+  /// GEOB, whatever their language. When the first picture frame goes, the
+  /// picture property is the next one (absent when that cannot be read); an
+  /// object of PROPID_OBJECT_MTDID or PROPID_OBJECT_QZVLX removed so leaves
+  /// the property absent.
+  /// @return as RemoveFrames; E_INVALIDARG also for a frame without a
+  ///   description.
+  HRESULT RemoveFrames(const std::string& frameId, const std::wstring& description);
+
  private:
   // ---- tagkit_class.cc: lifecycle ----
   HRESULT Clear();
@@ -323,6 +387,24 @@ class TLX_API CTagkit {
   HRESULT deleteGeob();
   HRESULT updateFrame();
 
+  // ---- tagkit_frames_edit.cc: frames by identifier ----
+  // Where the stored frames stood in the transaction's list when it began,
+  // so that each entry can be matched to the stored frame it stands for.
+  void RecordStoredFrames() noexcept;
+  HRESULT EditFrameId(const std::string& frameId, std::uint32_t& tagId,
+                      std::uint32_t& v23Id) const;
+  HRESULT PutDescribedText(std::uint32_t v23Id, const std::wstring* language,
+                           const std::wstring& description, const std::wstring& text);
+  HRESULT PutPlainText(std::uint32_t tagId, const std::wstring& text);
+  HRESULT RemoveMatching(std::uint32_t tagId, std::uint32_t v23Id,
+                         const std::wstring* description);
+  // Removes the frames of the identifier whose description is the given
+  // one, read-only ones kept; no cache changes.
+  HRESULT RemoveDescribed(std::uint32_t tagId, std::uint32_t v23Id,
+                          const std::wstring& description);
+  HRESULT RemovePropertyFrames(std::uint32_t tagId, std::int32_t property);
+  HRESULT RefreshPicture(std::uint32_t tagId);
+
   // The engine context, held by value; its size is checked where the
   // engine's declaration is visible.
   static constexpr std::size_t kContextSize = 64;
@@ -357,6 +439,11 @@ class TLX_API CTagkit {
   // because it could not be read.
   std::set<std::int32_t> m_addedFirst;
   bool m_foreignMusicId;
+  // (identifier, offset) of each stored frame in list order when the
+  // transaction began; m_storedFramesKnown is false when that could not be
+  // recorded (memory ran out), and frame edits are then refused.
+  std::vector<std::pair<std::uint32_t, std::uint32_t> > m_storedFrames;
+  bool m_storedFramesKnown;
 };
 
 #include "tagkit_geob.h"

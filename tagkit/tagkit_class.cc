@@ -46,7 +46,8 @@ CTagkit::CTagkit()
       m_v1Year(0),
       m_v1YearPending(false),
       m_releasedDateTime(TAGKIT_NO_DATE),
-      m_foreignMusicId(false) {
+      m_foreignMusicId(false),
+      m_storedFramesKnown(false) {
   std::memset(m_context, 0, sizeof(m_context));
   initOwnerId();
 }
@@ -174,6 +175,8 @@ HRESULT CTagkit::Clear() {
   m_musicIds.clear();
   m_geobs.clear();
   m_addedFirst.clear();
+  m_storedFrames.clear();
+  m_storedFramesKnown = false;
   return S_OK;
 }
 

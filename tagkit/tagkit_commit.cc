@@ -83,6 +83,7 @@ HRESULT CTagkit::V2EditBegin() {
   if (begun == TLX_ID3_E_CORRUPT) return E_TAG_DAMAGED;
   if (begun != TLX_ID3_OK) return E_FAIL;
   m_isEditing = true;
+  RecordStoredFrames();
   return S_OK;
 }
 

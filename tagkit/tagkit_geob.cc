@@ -1,7 +1,7 @@
 // The two encapsulated objects share the GEOB (ID3v2.2 GEO) frame and are
 // told apart by content description. PutGeob changes only the cache; every
-// commit drops all encapsulated-object frames and writes one per cached
-// property.
+// commit drops the frames of the two kinds and writes one per cached
+// property. Other applications' objects stay as they are.
 #include <new>
 
 #include <boost/make_shared.hpp>
@@ -124,7 +124,14 @@ HRESULT CTagkit::deleteGeob() {
   std::uint32_t frameId = 0;
   hr = ToFrameId(PROPID_OBJECT_MTDID, frameId);
   if (FAILED(hr)) return hr;
-  return tagkit_frames::RemoveAllFrames(Context(), frameId);
+  const std::uint32_t v23Id = TLX_ID3_FRAME_ID('G', 'E', 'O', 'B');
+  for (const std::int32_t property : {PROPID_OBJECT_MTDID, PROPID_OBJECT_QZVLX}) {
+    std::wstring description;
+    hr = GetDescriptionFromId(property, description);
+    if (SUCCEEDED(hr)) hr = RemoveDescribed(frameId, v23Id, description);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
 }
 
 HRESULT CTagkit::updateGeob() {

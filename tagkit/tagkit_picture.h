@@ -74,7 +74,7 @@ class TLX_API CTagkit::CPicture {
   // the picture points into payload instead of copying it, and KeepBlock
   // must hand it payload's block before that block goes.
   HRESULT ReadFrame(const unsigned char* payload, std::int32_t size, bool v22, bool v24Text,
-                    bool borrow);
+                    bool borrow = false);
   // Hands block (from tlx_sqa_malloc), in which the bytes of pictures that
   // ReadFrame borrowed lie, to the first of them; the others copy theirs out
   // of it. block is null afterwards when a picture took it.

@@ -25,6 +25,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tag_inspect.h"
 #include "test_support.h"
 #include "tlx_internal.h"
 
@@ -302,6 +303,25 @@ TEST_F(CliTest, HelpAndBadCommandLines) {
       {{"set", "--picture", "cover.bin", "a.mp3"}, 2, "give --picture-mime"},
       {{"set", "--picture-mime", "image/png", "a.mp3"}, 2, "--picture-mime needs --picture"},
       {{"set", "--mtdid", ".", "a.mp3"}, 2, "E_TAG_FILE_NOT_FOUND"},
+      {{"set", "--help"}, 0, "--remove-frame ID[:DESCRIPTION]"},
+      {{"set", "--frame", "TXXX=1", "a.mp3"}, 2, "TXXX is set with --user-text"},
+      {{"set", "--frame", "WOAR=x", "a.mp3"}, 2, "--frame sets text frames"},
+      {{"set", "--frame", "TYER=2001", "a.mp3"}, 2, "the release date is set with --date"},
+      {{"set", "--frame", "TPE2", "a.mp3"}, 2, "--frame needs ID=TEXT"},
+      {{"set", "--frame", "TPE2=", "a.mp3"}, 2, "use --remove-frame TPE2"},
+      {{"set", "--user-text", "CATALOG", "a.mp3"}, 2, "--user-text needs DESCRIPTION=VALUE"},
+      {{"set", "--comment", "deu:x=", "a.mp3"}, 2, "--comment needs a text"},
+      {{"set", "--comment", "a", "--comment", "eng:=b", "a.mp3"}, 2, "given twice for 'COMM eng \"\"'"},
+      {{"set", "--remove-frame", "TPE2:x", "a.mp3"}, 2, "have a description"},
+      {{"set", "--remove-frame", "TDRC", "a.mp3"}, 2, "removed with --remove date"},
+      {{"set", "--remove-frame", "T!", "a.mp3"}, 2, "--remove-frame needs ID"},
+      {{"set", "--comment", "x=1", "--remove-frame", "COMM:x", "a.mp3"}, 2, "both set and removed"},
+      {{"set", "--remove-frame", "TXXX", "--user-text", "K=V", "a.mp3"}, 2, "both set and removed"},
+      {{"set", "--remove-frame", "TXX", "--remove-frame", "TXXX", "a.mp3"}, 2, "removed twice"},
+      {{"set", "--title", "X", "--frame", "TIT2=Y", "a.mp3"}, 2, "--frame TIT2 conflicts with --title"},
+      {{"set", "--remove-frame", "APIC:x", "--remove", "picture", "a.mp3"}, 2, "both set and removed"},
+      {{"set", "--lyrics", "missing.txt", "a.mp3"}, 2, "cannot read the file of --lyrics"},
+      {{"set", "--lyrics", "cover.bin", "--json", "a.mp3"}, 2, "--json goes with --dry-run"},
       {{"extract-picture", "a.mp3"}, 2, "needs FILE and OUT"},
       {{"extract-picture", "a.mp3", "./a.mp3"}, 2, "OUT is the audio file itself"},
   };
@@ -564,6 +584,132 @@ TEST_F(CliTest, SetAndRemoveEveryProperty) {
   EXPECT_EQ(Lines(none.err),
             Strings{"söng.mp3: E_TAG_NO_VALUE: no cover picture: the property is absent"});
   EXPECT_FALSE(tagkit_test::FileExists(dir_.File("none.png")));
+}
+
+// Every frame of the tag as mutagen reads it: KEY=ENCODING:TEXT.
+const char kFrameScript[] = R"PY(
+import sys
+from mutagen.id3 import ID3
+t = ID3(sys.argv[1])
+print('version=2.%d' % t.version[1])
+for k in sorted(t.keys()):
+    f = t[k]
+    text = f.text if isinstance(f.text, str) else '|'.join(str(v) for v in f.text)
+    print('%s=%d:%s' % (k, f.encoding, text.replace('\n', '\\n')))
+)PY";
+
+TEST_F(CliTest, FrameOptionsAreReadBackByMutagen) {
+  const std::string python = tagkit_test::MutagenPython();
+  if (python.empty()) GTEST_SKIP() << "python3-mutagen is not installed";
+  Write("lyrics.txt", Text("\xEF\xBB\xBF" "Ça va\n日本\n"));
+  const Bytes comments[] = {Latin(std::string("engkeep\0kept", 12)), Latin(std::string("eng\0old", 7))};
+  const Bytes catalog = Latin(std::string("CATALOG\0A1", 10));
+  const Strings set = {"set",      "--comment",     "Plain",          "--comment", "deu:Notiz=Grüße",
+                       "--comment", "x=Ω sign",     "--user-text",    "CATALOG=Z9", "--frame",
+                       "TPE2=Bänd", "--frame",      "tbpm=120",       "--frame",   "TIT2=Titel",
+                       "--lyrics",  "fra:Paroles=lyrics.txt", "a.mp3"};
+  // The frames after the set; the encoding as the version writes the text
+  // (the title is always Unicode), the kept comment as it was stored.
+  const struct {
+    std::string key, text;
+    bool unicode, stored;
+  } frames[] = {
+      {"COMM::eng", "Plain", false, false},      {"COMM:Notiz:deu", "Grüße", false, false},
+      {"COMM:keep:eng", "kept", false, true},    {"COMM:x:eng", "Ω sign", true, false},
+      {"TBPM", "120", false, false},             {"TIT2", "Titel", true, false},
+      {"TPE2", "Bänd", false, false},            {"TXXX:CATALOG", "Z9", false, false},
+      {"USLT:Paroles:fra", "Ça va\\n日本\\n", true, false},
+  };
+  // Each removal, and the keys of the frames it takes away.
+  const struct {
+    std::string frame;
+    Strings gone;
+  } removals[] = {
+      {"TXXX", {"TXXX:CATALOG"}},
+      {"COMM:x", {"COMM:x:eng"}},
+      {"COMM:nothing", {}},
+      {"COMM", {"COMM::eng", "COMM:Notiz:deu", "COMM:keep:eng", "COMM:x:eng"}},
+      {"USLT:Paroles", {"USLT:Paroles:fra"}},
+      {"tpe2", {"TPE2"}},
+  };
+  for (int version : {2, 3, 4}) {
+    SCOPED_TRACE(version);
+    Bytes tag;
+    for (const Bytes& comment : comments) {
+      tag = Concat({tag, version == 2 ? tagkit_test::Frame22("COM", comment) : Frame23("COMM", comment)});
+    }
+    tag = Concat({tag, version == 2 ? tagkit_test::Frame22("TXX", catalog) : Frame23("TXXX", catalog)});
+    Write("a.mp3", Concat({Id3v2Tag(static_cast<std::uint8_t>(version), 0, tag), Audio()}));
+    const Outcome run = Tagkit(set);
+    ASSERT_EQ(run.status, 0) << run.err;
+    Strings expected = {"version=2." + std::to_string(version)};
+    for (const auto& frame : frames) {
+      const int encoding = frame.stored ? 0 : version == 4 ? 3 : frame.unicode ? 1 : 0;
+      expected.push_back(frame.key + "=" + std::to_string(encoding) + ":" + frame.text);
+    }
+    EXPECT_EQ(tagkit_test::RunPython(python, kFrameScript, dir_.File("a.mp3")), expected);
+    EXPECT_TRUE(Has(ShowLine("a.mp3"), {R"("title":["Titel"])", R"("id3v1":{"title":"Titel")"}));
+    // show --all lists them back.
+    EXPECT_TRUE(Has(ShowLine("a.mp3", {"--all"}),
+                    {R"("language":"deu","description":"Notiz","values":["Grüße"]})",
+                     R"("description":"CATALOG","values":["Z9"]})", R"("values":["Bänd"]})",
+                     R"("language":"fra","description":"Paroles","values":["Ça va\n日本\n"]})"}));
+    const Bytes written = Read("a.mp3");
+    for (const auto& removal : removals) {
+      SCOPED_TRACE(removal.frame);
+      Write("a.mp3", written);
+      const Outcome removed = Tagkit({"set", "--remove-frame", removal.frame, "a.mp3"});
+      ASSERT_EQ(removed.status, 0) << removed.err;
+      Strings left;
+      for (const std::string& line : expected) {
+        const std::string key = line.substr(0, line.find('='));
+        if (std::find(removal.gone.begin(), removal.gone.end(), key) == removal.gone.end()) {
+          left.push_back(line);
+        }
+      }
+      EXPECT_EQ(tagkit_test::RunPython(python, kFrameScript, dir_.File("a.mp3")), left);
+    }
+  }
+}
+
+TEST_F(CliTest, DryRunNamesEachChangeAndWritesNothing) {
+  Write("a.mp3", TaggedMp3());
+  Write("none.mp3", Audio());
+  struct stat before[2] {};
+  const std::string files[] = {dir_.File("a.mp3"), dir_.File("none.mp3")};
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(stat(files[i].c_str(), &before[i]), 0);
+  const Outcome run = Tagkit({"set", "--dry-run", "--title", "New", "--comment", "Hi", "--remove-frame", "WOAR",
+                              "--frame", "TPE1=The Sample Quartet", "a.mp3", "none.mp3"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(Lines(run.out), (Strings{"a.mp3: title: \"Morning Light\" -> \"New\"",
+                                     "a.mp3: COMM eng \"\": (none) -> \"Hi\"",
+                                     "a.mp3: WOAR: \"https://a.example\" -> (none)",
+                                     "a.mp3: WOAR: \"https://b.example\" -> (none)",
+                                     "none.mp3: title: (none) -> \"New\"",
+                                     "none.mp3: COMM eng \"\": (none) -> \"Hi\"",
+                                     "none.mp3: TPE1: (none) -> \"The Sample Quartet\""}));
+  EXPECT_TRUE(Has(run.err, {"tagkit set: 2 files\n", "  would change 2\n"}));
+  // JSON lines: one object per file, an error object for a file that cannot
+  // be opened; a file that would not change counts as unchanged.
+  const Outcome json = Tagkit({"set", "--dry-run", "--json", "--frame", "TPE1=The Sample Quartet", "--comment",
+                               "deu:Hi", "a.mp3", "missing.mp3", "none.mp3"});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(Lines(json.out),
+            (Strings{R"({"file":"a.mp3","changes":[{"what":"COMM deu \"\"","old":null,"new":"Hi"}]})",
+                     R"({"file":"missing.mp3","error":"E_TAG_FILE_NOT_FOUND: cannot open the file: file not found"})",
+                     R"({"file":"none.mp3","changes":[{"what":"TPE1","old":null,"new":"The Sample Quartet"},)"
+                     R"({"what":"COMM deu \"\"","old":null,"new":"Hi"}]})"}));
+  EXPECT_TRUE(Has(json.err, {"  would change 2\n"}));
+  EXPECT_EQ(Tagkit({"set", "--dry-run", "--frame", "TPE1=The Sample Quartet", "a.mp3"}).out, "a.mp3: no change\n");
+  EXPECT_EQ(Read("a.mp3"), TaggedMp3());
+  EXPECT_EQ(Read("none.mp3"), Audio());
+  for (int i = 0; i < 2; ++i) {
+    struct stat after {};
+    ASSERT_EQ(stat(files[i].c_str(), &after), 0);
+    EXPECT_EQ(after.st_mtime, before[i].st_mtime);
+    EXPECT_EQ(after.st_ino, before[i].st_ino);
+  }
+  EXPECT_EQ(tagkit_test::ListDir(TempFolder()), Strings{});
 }
 
 TEST_F(CliTest, SetKeepsTheAudioAndWhatTheFileIs) {

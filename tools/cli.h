@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,8 @@ struct FrameListing {
 FrameListing ReadFrames(const std::string& path, bool strict, std::int64_t file_size);
 // The keys frame_count and frames of `show --json --all`.
 void WriteFramesJson(JsonWriter& json, const FrameListing& listing);
+// Text cut to 60 code points with an ellipsis, control characters escaped.
+std::string ShortText(const std::string& utf8);
 // One frame per line or short block, indented.
 std::string FramesText(const FrameListing& listing, std::size_t indent);
 
@@ -221,6 +224,7 @@ struct RunOptions {
   bool follow_links = false;  // --follow: follow symbolic links to directories
   bool quiet = false;         // --quiet: no progress line, no summary
   bool strict = false;        // --strict: ID3v2.4 refused, as the class does by default
+  bool dry_run = false;       // set --dry-run: the summary counts files that would change
   unsigned jobs = 0;          // -j N: threads; 0: one per core
 };
 // Handles one of those options at args[i], moving i past its value:
@@ -265,6 +269,75 @@ struct TextProperty {
 };
 extern const TextProperty kTextProperties[];
 extern const std::size_t kTextPropertyCount;
+
+// ---- set.cc and set_frames.cc: the changes of `set` ----
+// A change that a dry run reports: what changes, its value before and after
+// (absent when not set). The text view quotes texts, not summaries of
+// binary values.
+struct Change {
+  std::string what;
+  std::optional<std::string> before, after;
+  bool quoted = true;
+};
+// What a dry run knows of a file, opened read only.
+struct FileState {
+  CTagkit& tag;
+  const FrameListing& frames;  // filled only when an edit needs_frames
+  int id3v2;                   // the tag's major version, 0 for none
+};
+// One change of the command line, applied to each file in turn.
+struct Edit {
+  std::string what;  // "set the title", for the error line
+  std::function<HRESULT(CTagkit&)> apply;
+  // Appends what apply would change in the file.
+  std::function<void(const FileState&, std::vector<Change>&)> preview;
+  bool needs_frames = false;
+};
+// ---- set_preview.cc: what a dry run reports ----
+// Values as a change shows them; binary values by type, size and the start
+// of their hash, so that any change of the bytes shows.
+std::string JoinedUtf8(const std::vector<std::wstring>& values);
+std::optional<std::string> DateText(double date);  // "YYYY-MM-DD"
+std::string BinaryText(const std::wstring& mime, const unsigned char* data, std::size_t size);
+std::optional<std::string> PictureText(CTagkit& tag);
+std::optional<std::string> MusicIdText(CTagkit& tag);
+std::optional<std::string> GeobText(CTagkit& tag, std::int32_t id);
+// Appends the change unless before and after agree.
+void Report(std::vector<Change>& changes, const std::string& what,
+            const std::optional<std::string>& before, const std::optional<std::string>& after,
+            bool quoted);
+// "FILE: WHAT: OLD -> NEW" per change, or "FILE: no change".
+std::string ChangesText(const std::string& file, const std::vector<Change>& changes);
+// {"file":…,"changes":[{"what":…,"old":…,"new":…}]} and a line end.
+std::string ChangesJson(const std::string& file, const std::vector<Change>& changes);
+
+// The options of `set` that name frames: --comment, --user-text, --frame,
+// --lyrics and --remove-frame, each repeatable.
+class FrameOptions {
+ public:
+  static bool Handles(const std::string& name);
+  // Takes one of them: kExitOk, or the status after a usage message.
+  // claimed holds the properties that other options set or remove; a frame
+  // that backs one of them claims it too.
+  int Take(const std::string& name, const std::string& value, std::set<std::string>& claimed);
+  std::vector<Edit> edits;  // in command-line order
+
+ private:
+  // A frame that an option sets or removes.
+  struct Target {
+    std::uint32_t id;  // the ID3v2.3 name; an ID3v2.2 one without a counterpart as it is
+    std::optional<std::string> language, description;  // what tells its frames apart
+  };
+  int Error(const std::string& message) const;
+  int Claim(const std::string& option, const std::string& property, std::set<std::string>& claimed);
+  int AddSet(const std::string& option, const Target& target, std::set<std::string>& claimed);
+  int TakeDescribed(const std::string& name, const std::string& value, std::set<std::string>& claimed);
+  int TakeFrame(const std::string& value, std::set<std::string>& claimed);
+  int TakeRemove(const std::string& value, std::set<std::string>& claimed);
+
+  std::vector<Target> sets_, removals_;
+  std::set<std::string> own_claims_;
+};
 
 // ---- commands ----
 int RunShow(const std::vector<std::string>& args);

@@ -31,6 +31,8 @@ const ResultText kResults[] = {
     {E_TAG_DAMAGED, "E_TAG_DAMAGED",
      "the tag is damaged (it runs past its end or the file's); it is not rewritten, so that "
      "nothing behind it is lost"},
+    {E_TAG_READ_ONLY, "E_TAG_READ_ONLY",
+     "a frame to replace or remove is marked read only; it is kept and nothing is changed"},
 };
 
 const ResultText* Find(HRESULT code) {

@@ -414,6 +414,8 @@ void WriteFramesJson(JsonWriter& json, const FrameListing& listing) {
   json.EndArray();
 }
 
+std::string ShortText(const std::string& utf8) { return Short(utf8); }
+
 std::string FramesText(const FrameListing& listing, std::size_t indent) {
   const std::string margin(indent, ' ');
   std::string out;

@@ -109,7 +109,7 @@ class Summary {
 
   std::size_t files() const { return files_; }
 
-  void Print(const std::string& command, bool counts_changes) const {
+  void Print(const std::string& command, bool counts_changes, bool dry_run) const {
     std::size_t failed = 0;
     std::string codes;
     for (const auto& failure : failures_) {
@@ -123,7 +123,9 @@ class Summary {
     out += "\n  tags     none " + std::to_string(none_) + ", ID3v1 " + std::to_string(id3v1_) +
            ", ID3v2.2 " + std::to_string(id3v2_[0]) + ", ID3v2.3 " + std::to_string(id3v2_[1]) +
            ", ID3v2.4 " + std::to_string(id3v2_[2]) + "\n";
-    if (counts_changes) out += "  changed  " + std::to_string(changed_) + "\n";
+    if (counts_changes) {
+      out += (dry_run ? "  would change " : "  changed  ") + std::to_string(changed_) + "\n";
+    }
     out += "  failed   " + std::to_string(failed) + codes + "\n";
     std::cerr << out << std::flush;
   }
@@ -327,7 +329,7 @@ int RunFiles(const std::string& command, const std::vector<std::string>& operand
   printer.Finish();
   const Summary& summary = printer.summary();
   if (!options.quiet && (summary.files() > 1 || walk.walked_a_directory())) {
-    summary.Print(command, command == "set");
+    summary.Print(command, command == "set", options.dry_run);
   }
   return printer.failed() ? kExitFailed : kExitOk;
 }

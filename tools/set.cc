@@ -12,12 +12,6 @@
 namespace tagkit_cli {
 namespace {
 
-// One change of the command line, applied to each file in turn.
-struct Edit {
-  std::string what;  // "set the title", for the error line
-  std::function<HRESULT(CTagkit&)> apply;
-};
-
 // Applies every edit to one file, opened directly: the library writes the
 // whole new file (tag and trailer) beside it and puts it in place in one
 // crash-safe step at Close. On failure `what` says which step failed.
@@ -88,6 +82,7 @@ class SetParser {
   std::vector<std::string> files;
   RunOptions run;
   bool split_links = false;
+  bool json = false;  // with --dry-run: one JSON object per file
 
  private:
   int Error(const std::string& message) { return UsageError("set", message); }
@@ -109,6 +104,7 @@ class SetParser {
   std::map<std::int32_t, std::optional<std::vector<unsigned char>>> geobs_;
   bool remove_picture_ = false;
   bool remove_music_id_ = false;
+  FrameOptions frames_;
 };
 
 // Options that take a value.
@@ -116,7 +112,8 @@ const char* const kValueOptions[] = {"title",   "artist",   "album",        "gen
                                      "track",   "composer", "copyright",    "isrc",
                                      "url",     "date",     "picture",      "picture-mime",
                                      "music-id", "mtdid",   "qzvlx",        "remove",
-                                     "code-page"};
+                                     "code-page", "comment", "user-text",   "frame",
+                                     "lyrics",  "remove-frame"};
 
 int SetParser::Parse(const std::vector<std::string>& args) {
   bool options_done = false;
@@ -136,6 +133,14 @@ int SetParser::Parse(const std::vector<std::string>& args) {
     }
     if (arg == "--split-links") {
       split_links = true;
+      continue;
+    }
+    if (arg == "--dry-run") {
+      run.dry_run = true;
+      continue;
+    }
+    if (arg == "--json") {
+      json = true;
       continue;
     }
     const int run_option = TakeRunOption("set", args, i, run);
@@ -179,6 +184,7 @@ int SetParser::ReadValueFile(const std::string& option, const std::string& path,
 int SetParser::Option(const std::string& name, const std::string& value) {
   if (name == "code-page") return SetCodePage("set", value) ? kExitOk : kExitUsage;
   if (name == "remove") return Remove(value);
+  if (FrameOptions::Handles(name)) return frames_.Take(name, value, claimed_);
   if (name == "picture-mime") {
     if (picture_mime_) return Error("--picture-mime given twice");
     if (value.empty()) return Error("--picture-mime needs a MIME type");
@@ -283,8 +289,15 @@ int SetParser::Build() {
     const std::int32_t id = property.id;
     const std::vector<std::wstring> values = found->second;
     const std::string verb = values.empty() ? "remove the " : "set the ";
-    edits.push_back({verb + property.key, [id, values](CTagkit& tag) {
-                       return tag.PutString(id, values);
+    const std::string key = property.key;
+    edits.push_back({verb + key,
+                     [id, values](CTagkit& tag) { return tag.PutString(id, values); },
+                     [id, key, values](const FileState& file, std::vector<Change>& changes) {
+                       std::vector<std::wstring> old;
+                       std::optional<std::string> before, after;
+                       if (file.tag.GetString(id, old) == S_OK) before = JoinedUtf8(old);
+                       if (!values.empty()) after = JoinedUtf8(values);
+                       Report(changes, key, before, after, true);
                      }});
   }
   if (date_) {
@@ -293,6 +306,11 @@ int SetParser::Build() {
                      [date](CTagkit& tag) {
                        double value = date;
                        return tag.PutDate(PROPID_RELEASE_DATE, value);
+                     },
+                     [date](const FileState& file, std::vector<Change>& changes) {
+                       double old = TAGKIT_NO_DATE;
+                       file.tag.GetDate(PROPID_RELEASE_DATE, old);
+                       Report(changes, "release_date", DateText(old), DateText(date), false);
                      }});
   }
   if (picture_ || remove_picture_) {
@@ -309,6 +327,11 @@ int SetParser::Build() {
                          values.push_back(picture);
                        }
                        return tag.PutBinary(PROPID_PICTURE, values);
+                     },
+                     [bytes, mime, remove](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (!remove) after = BinaryText(mime, bytes.data(), bytes.size());
+                       Report(changes, "picture", PictureText(file.tag), after, false);
                      }});
   }
   if (music_id_ || remove_music_id_) {
@@ -326,6 +349,11 @@ int SetParser::Build() {
                          values.push_back(id);
                        }
                        return tag.PutMusicId(values);
+                     },
+                     [bytes, remove](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (!remove) after = Hex(bytes.data(), bytes.size());
+                       Report(changes, "music_id", MusicIdText(file.tag), after, false);
                      }});
   }
   for (const auto& geob : geobs_) {
@@ -344,33 +372,83 @@ int SetParser::Build() {
                          values.push_back(object);
                        }
                        return tag.PutGeob(id, values);
+                     },
+                     [id, bytes](const FileState& file, std::vector<Change>& changes) {
+                       std::optional<std::string> after;
+                       if (bytes) after = BinaryText(std::wstring(), bytes->data(), bytes->size());
+                       const std::string key = id == PROPID_OBJECT_MTDID ? "mtdid" : "qzvlx";
+                       Report(changes, key, GeobText(file.tag, id), after, false);
                      }});
   }
+  edits.insert(edits.end(), frames_.edits.begin(), frames_.edits.end());
+  if (json && !run.dry_run) return Error("--json goes with --dry-run");
   if (edits.empty()) return Error("nothing to change");
   if (files.empty()) return Error("no file given");
   return kExitOk;
 }
 
-// Each file is one call of ApplyEdits: one commit, or no change at all.
+// Each file is one call of ApplyEdits: one commit, or no change at all. A
+// dry run opens the file read only and reports what the edits would change.
 class SetTask : public FileTask {
  public:
-  SetTask(const std::vector<Edit>& edits, std::int32_t mode) : edits_(edits), mode_(mode) {}
+  SetTask(const SetParser& parser, std::int32_t mode)
+      : edits_(parser.edits), mode_(mode), options_(parser.run), json_(parser.json) {}
 
-  FileOutcome Run(const std::string& file, const FileHead*) const override {
+  FileOutcome Run(const std::string& file, const FileHead* head) const override {
     FileOutcome outcome;
     Failure failure{file, S_OK, ""};
-    failure.code = ApplyEdits(file, edits_, mode_, failure.what);
+    if (options_.dry_run) {
+      std::vector<Change> changes;
+      failure.code = Preview(file, head, changes);
+      failure.what = "cannot open the file";
+      if (SUCCEEDED(failure.code)) {
+        outcome.output = json_ ? ChangesJson(file, changes) : ChangesText(file, changes);
+        outcome.changed = !changes.empty();
+        return outcome;
+      }
+    } else {
+      failure.code = ApplyEdits(file, edits_, mode_, failure.what);
+      outcome.changed = SUCCEEDED(failure.code);
+    }
     if (FAILED(failure.code)) {
       outcome.failure = failure;
-    } else {
-      outcome.changed = true;
+      outcome.output = FailureOutput(failure);
     }
     return outcome;
   }
 
+  std::string FailureOutput(const Failure& failure) const override {
+    if (!json_) return std::string();
+    JsonWriter writer;
+    writer.BeginObject();
+    writer.Key("file");
+    writer.String(failure.file);
+    writer.Key("error");
+    writer.String(FailureText(failure));
+    writer.EndObject();
+    return writer.str() + "\n";
+  }
+
  private:
+  HRESULT Preview(const std::string& file, const FileHead* head, std::vector<Change>& changes) const {
+    CTagkit tag;
+    const HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ | OpenFlags(options_));
+    if (FAILED(hr)) return hr;
+    FrameListing frames;
+    bool needs_frames = false;
+    for (const Edit& edit : edits_) needs_frames = needs_frames || edit.needs_frames;
+    if (needs_frames) frames = ReadFrames(file, options_.strict, head != nullptr ? head->file_size : -1);
+    int id3v2 = head != nullptr ? Id3v2Version(*head) : 0;
+    if (id3v2 == 4 && options_.strict) id3v2 = 0;
+    const FileState state{tag, frames, id3v2};
+    for (const Edit& edit : edits_) edit.preview(state, changes);
+    return S_OK;
+  }
+
   const std::vector<Edit>& edits_;
   const std::int32_t mode_;  // open mode and flags of every file
+  const RunOptions options_;
+  const bool json_;
 };
 
 }  // namespace
@@ -382,7 +460,7 @@ int RunSet(const std::vector<std::string>& args) {
   if (status != kExitOk) return status;
   std::int32_t mode = TAGKIT_OPEN_WRITE | OpenFlags(parser.run);
   if (parser.split_links) mode |= TAGKIT_OPEN_SPLIT_LINKS;
-  return RunFiles("set", parser.files, parser.run, SetTask(parser.edits, mode));
+  return RunFiles("set", parser.files, parser.run, SetTask(parser, mode));
 }
 
 }  // namespace tagkit_cli
