@@ -14,8 +14,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -f "$prefix/include/tagkit/tagkit.h" ] || fail "tagkit.h not installed"
 [ ! -e "$prefix/include/tagkit/id3_internal.h" ] || fail "an internal header was installed"
-libdir=$(dirname "$(find "$prefix" -name 'libtagkit.so.1' -print -quit)")
-[ -n "$libdir" ] && [ "$libdir" != . ] || fail "libtagkit.so.1 not installed"
+libdir=$(dirname "$(find "$prefix" -name 'libtagkit.so.2' -print -quit)")
+[ -n "$libdir" ] && [ "$libdir" != . ] || fail "libtagkit.so.2 not installed"
 [ -L "$libdir/libtagkit.so" ] || fail "libtagkit.so link missing"
 [ -f "$libdir/cmake/tagkit/tagkitConfig.cmake" ] || fail "CMake package missing"
 [ -f "$libdir/pkgconfig/tagkit.pc" ] || fail "tagkit.pc missing"
