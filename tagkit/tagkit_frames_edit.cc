@@ -293,6 +293,21 @@ HRESULT Match(tlx_id3_context* ctx, const StoredFrames& stored, std::uint32_t v2
   return S_OK;
 }
 
+// The transaction's frames with the identifier, and the occurrences among
+// them whose key matches (see Match). E_OUTOFMEMORY when the stored frames'
+// places could not be recorded at the start of the transaction.
+HRESULT FindFrames(tlx_id3_context* ctx, const StoredFrames& stored, bool storedKnown,
+                   std::int32_t version, std::uint32_t tagId, std::uint32_t v23Id,
+                   const std::wstring* language, const std::wstring* description,
+                   EditFrames& frames, std::vector<std::uint32_t>& matches) {
+  if (!storedKnown) return E_OUTOFMEMORY;
+  ReadSession session(ctx);
+  const HRESULT hr = ListFrames(ctx, tagId, frames);
+  if (FAILED(hr)) return hr;
+  return Match(ctx, stored, v23Id, version == TLX_ID3_V22, frames, language, description,
+               matches);
+}
+
 bool AnyReadOnly(const EditFrames& frames, const std::vector<std::uint32_t>& matches) {
   for (std::uint32_t i : matches) {
     if (frames[i].read_only) return true;
@@ -403,14 +418,10 @@ HRESULT CTagkit::PutDescribedText(std::uint32_t v23Id, const std::wstring* langu
   }
   HRESULT hr = V2EditBegin();
   if (FAILED(hr)) return hr;
-  if (!m_storedFramesKnown) return E_OUTOFMEMORY;
-  ReadSession session(Context());
   EditFrames frames;
-  hr = ListFrames(Context(), tagId, frames);
-  if (FAILED(hr)) return hr;
   std::vector<std::uint32_t> matches;
-  hr = Match(Context(), m_storedFrames, v23Id, m_v2Version == TLX_ID3_V22, frames, language,
-             &description, matches);
+  hr = FindFrames(Context(), m_storedFrames, m_storedFramesKnown, m_v2Version, tagId, v23Id,
+                  language, &description, frames, matches);
   if (FAILED(hr)) return hr;
   if (AnyReadOnly(frames, matches)) return E_TAG_READ_ONLY;
   return ReplaceFrames(Context(), m_v2Version, tagId, matches, payload);
@@ -503,14 +514,10 @@ HRESULT CTagkit::RemoveMatching(std::uint32_t tagId, std::uint32_t v23Id,
                                 const std::wstring* description) {
   HRESULT hr = V2EditBegin();
   if (FAILED(hr)) return hr;
-  if (!m_storedFramesKnown) return E_OUTOFMEMORY;
-  ReadSession session(Context());
   EditFrames frames;
-  hr = ListFrames(Context(), tagId, frames);
-  if (FAILED(hr)) return hr;
   std::vector<std::uint32_t> matches;
-  hr = Match(Context(), m_storedFrames, v23Id, m_v2Version == TLX_ID3_V22, frames, nullptr,
-             description, matches);
+  hr = FindFrames(Context(), m_storedFrames, m_storedFramesKnown, m_v2Version, tagId, v23Id,
+                  nullptr, description, frames, matches);
   if (FAILED(hr)) return hr;
   if (AnyReadOnly(frames, matches)) return E_TAG_READ_ONLY;
   if (matches.empty()) return S_FALSE;
@@ -539,14 +546,10 @@ HRESULT CTagkit::RemoveMatching(std::uint32_t tagId, std::uint32_t v23Id,
 
 HRESULT CTagkit::RemoveDescribed(std::uint32_t tagId, std::uint32_t v23Id,
                                  const std::wstring& description) {
-  if (!m_storedFramesKnown) return E_OUTOFMEMORY;
-  ReadSession session(Context());
   EditFrames frames;
-  HRESULT hr = ListFrames(Context(), tagId, frames);
-  if (FAILED(hr)) return hr;
   std::vector<std::uint32_t> matches;
-  hr = Match(Context(), m_storedFrames, v23Id, m_v2Version == TLX_ID3_V22, frames, nullptr,
-             &description, matches);
+  const HRESULT hr = FindFrames(Context(), m_storedFrames, m_storedFramesKnown, m_v2Version,
+                                tagId, v23Id, nullptr, &description, frames, matches);
   if (FAILED(hr)) return hr;
   std::vector<std::uint32_t> writable;
   for (std::uint32_t i : matches) {

@@ -18,6 +18,7 @@
 
 #include "tagkit.h"
 #include "id3_internal.h"
+#include "new_through_malloc.h"
 #include "tlx_com.h"
 #include "test_support.h"
 #include "tlx_id3.h"
@@ -74,25 +75,6 @@ void __wrap_free(void* block) {
   __real_free(block);
 }
 }
-
-// The replacements pair malloc with free on purpose.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  void* block = malloc(size > 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return malloc(size > 0 ? size : 1); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return malloc(size > 0 ? size : 1); }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete[](void* block) noexcept { free(block); }
-void operator delete(void* block, std::size_t) noexcept { free(block); }
-void operator delete[](void* block, std::size_t) noexcept { free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { free(block); }
-#pragma GCC diagnostic pop
 
 namespace {
 

@@ -85,6 +85,17 @@ void WriteV24(const std::string& python, const std::string& path, const std::str
   ASSERT_EQ(std::vector<std::string>(), RunPython(python, script, path)) << frames;
 }
 
+// A test file: mutagen's frames when given (a Python expression), else the
+// crafted tag before the audio.
+void WriteSource(const std::string& python, const std::string& path, const char* frames,
+                 const Bytes& tag) {
+  if (frames != nullptr) {
+    WriteV24(python, path, frames);
+  } else {
+    WriteFile(path, Concat({tag, Audio(5000)}));
+  }
+}
+
 // A property as one line: the first string, the date down to the second, or
 // the picture's MIME type and bytes.
 std::wstring Describe(CTagkit& tag, std::int32_t id) {
@@ -150,11 +161,7 @@ TEST(TagkitMutagenTest, ReadsId3v24AsMutagenDoes) {
   const std::string path = dir.File("a.mp3");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.frames != nullptr) {
-      WriteV24(python, path, row.frames);
-    } else {
-      WriteFile(path, Concat({row.tag, Audio(5000)}));
-    }
+    WriteSource(python, path, row.frames, row.tag);
     CTagkit tag;
     ASSERT_EQ(S_OK, tag.Open(Widen(path), row.mode));
     EXPECT_EQ(row.expected, Describe(tag, row.id));
@@ -210,11 +217,7 @@ TEST(TagkitMutagenTest, PutsKeepAnId3v24TagWhatMutagenReads) {
   const std::string path = dir.File("a.mp3");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.frames != nullptr) {
-      WriteV24(python, path, row.frames);
-    } else {
-      WriteFile(path, Concat({row.tag, audio}));
-    }
+    WriteSource(python, path, row.frames, row.tag);
     const Bytes before = ReadFile(path);
     {
       CTagkit tag;

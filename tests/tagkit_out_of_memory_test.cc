@@ -8,6 +8,7 @@
 #include <new>
 
 #include "tag_inspect.h"
+#include "new_through_malloc.h"
 #include "tagkit.h"
 
 extern "C" {
@@ -39,25 +40,6 @@ void* __wrap_realloc(void* block, std::size_t size) {
   return FailsNow() ? nullptr : __real_realloc(block, size);
 }
 }
-
-// The replacements pair malloc with free on purpose.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-  void* block = malloc(size > 0 ? size : 1);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return malloc(size > 0 ? size : 1); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return malloc(size > 0 ? size : 1); }
-void operator delete(void* block) noexcept { free(block); }
-void operator delete[](void* block) noexcept { free(block); }
-void operator delete(void* block, std::size_t) noexcept { free(block); }
-void operator delete[](void* block, std::size_t) noexcept { free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { free(block); }
-#pragma GCC diagnostic pop
 
 namespace {
 
