@@ -226,6 +226,70 @@ int32_t LoadTail(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
   return 0;
 }
 
+// Keeps what a session read of the file's ends, for tlx_id3_get_file_ends
+// after the session.
+void NoteEnds(tlx_id3_read_cache* cache) {
+  tlx_id3_file_ends* ends = &cache->ends;
+  if (!cache->size_known) return;
+  ends->file_size = cache->size;
+  cache->ends_size_known = 1;
+  if (!cache->ends_head_known && cache->head_loaded) {
+    uint32_t n = cache->head_len < sizeof ends->head ? cache->head_len : sizeof ends->head;
+    if (n == sizeof ends->head || static_cast<int32_t>(n) == cache->size) {
+      memcpy(ends->head, cache->head, n);
+      ends->head_size = n;
+      cache->ends_head_known = 1;
+    }
+  }
+  if (!cache->ends_tail_known && cache->tail_loaded &&
+      static_cast<int64_t>(cache->tail_at) + cache->tail_len == cache->size) {
+    memset(ends->trailer, 0, sizeof ends->trailer);
+    if (cache->tail_len == TLX_ID3_TRAILER_SIZE) memcpy(ends->trailer, cache->tail, TLX_ID3_TRAILER_SIZE);
+    ends->has_trailer = cache->tail_len == TLX_ID3_TRAILER_SIZE && memcmp(cache->tail, "TAG", 3) == 0;
+    cache->ends_tail_known = 1;
+  }
+}
+
+// A write makes what was noted of the file's ends stale.
+void ForgetEnds(tlx_id3_read_cache* cache) {
+  cache->ends_size_known = 0;
+  cache->ends_head_known = 0;
+  cache->ends_tail_known = 0;
+}
+
+// Reads what the session has not of the file's ends: the first bytes with
+// one read at the start, the trailer with one read from the end. The
+// content position stays where it was.
+int32_t ReadEnds(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
+  if (EnsurePos(ctx, cache) < 0) return TLX_ID3_E_SEEK;
+  if (!cache->size_known && cache->ends_size_known) {
+    cache->size = cache->ends.file_size;
+    cache->size_known = 1;
+  }
+  if (!cache->size_known && EnsureSize(ctx, cache) < 0) {
+    if (cache->failed & TLX_ID3_FAILED_IO) return TLX_ID3_E_SEEK;
+    // Too long for the 32-bit offsets: the head alone, no trailer.
+    cache->ends.file_size = -1;
+    memset(cache->ends.trailer, 0, sizeof cache->ends.trailer);
+    cache->ends.has_trailer = 0;
+    cache->ends_tail_known = 1;
+  }
+  NoteEnds(cache);
+  tlx_id3_file_ends* ends = &cache->ends;
+  if (!cache->ends_head_known) {
+    if (RealSeek(ctx, cache, 0, 0) != 0) return TLX_ID3_E_SEEK;
+    int32_t got = RealRead(ctx, cache, ends->head, sizeof ends->head);
+    if (got < 0) return TLX_ID3_E_READ;
+    ends->head_size = static_cast<uint32_t>(got);
+    cache->ends_head_known = 1;
+  }
+  if (!cache->ends_tail_known) {
+    if (LoadTail(ctx, cache) < 0) return TLX_ID3_E_READ;
+    NoteEnds(cache);
+  }
+  return TLX_ID3_OK;
+}
+
 int32_t SessionPosition(tlx_id3_context* ctx, tlx_id3_read_cache* cache, int32_t offset,
                         int32_t whence) {
   int64_t base = 0;
@@ -323,7 +387,10 @@ int32_t Read(tlx_id3_context* ctx, void* buffer, uint32_t count) {
 
 // A write changes the file: a session forgets what it read.
 int32_t Write(tlx_id3_context* ctx, const void* buffer, uint32_t count) {
-  if (ctx->work != nullptr) ctx->work->cache.opened_size_known = 0;
+  if (ctx->work != nullptr) {
+    ctx->work->cache.opened_size_known = 0;
+    ForgetEnds(&ctx->work->cache);
+  }
   if (tlx_id3_read_cache* cache = Session(ctx)) {
     DropData(cache);
     if (EnsurePos(ctx, cache) < 0 || SyncHandle(ctx, cache) < 0) return -1;
@@ -645,6 +712,7 @@ void tlx_id3_forget_content(tlx_id3_context* ctx) {
   cache->active = 0;
   cache->resync = 0;
   cache->opened_size_known = 0;
+  ForgetEnds(cache);
   ForgetHandle(cache);
 }
 
@@ -670,6 +738,31 @@ int32_t tlx_id3_take_content_failure(tlx_id3_context* ctx) {
   ctx->work->cache.failed = 0;
   if (failed & TLX_ID3_FAILED_IO) return TLX_ID3_E_READ;
   if (failed & TLX_ID3_FAILED_NOMEM) return TLX_ID3_E_NOMEM;
+  return TLX_ID3_OK;
+}
+
+int32_t tlx_id3_get_file_ends(tlx_id3_context* ctx, tlx_id3_file_ends* ends) {
+  static const char kFunction[] = "tlx_id3_get_file_ends";
+  if (ctx == nullptr || ends == nullptr || ctx->work == nullptr || ctx->content_kind != 0) {
+    tlx_trace_error(kParamInvalid, kFunction);
+    return TLX_ID3_E_PARAM;
+  }
+  // Streamed frame data relies on where the handle stands.
+  if (ctx->state == TLX_ID3_STATE_READING || ctx->state == TLX_ID3_STATE_WRITING) {
+    return TLX_ID3_E_STATE;
+  }
+  tlx_id3_read_cache* cache = &ctx->work->cache;
+  if (!(cache->ends_head_known && cache->ends_tail_known)) {
+    const bool own_session = !cache->active;
+    if (own_session) tlx_id3_read_session_begin(ctx);
+    int32_t rc = ReadEnds(ctx, cache);
+    if (own_session) tlx_id3_read_session_end(ctx);
+    if (rc != TLX_ID3_OK) {
+      tlx_trace_error("in %s() the file cannot be read.", kFunction);
+      return rc;
+    }
+  }
+  *ends = cache->ends;
   return TLX_ID3_OK;
 }
 
@@ -704,6 +797,7 @@ void tlx_id3_read_session_end(tlx_id3_context* ctx) {
     cache->resync = 1;
     cache->resync_pos = cache->pos;
   }
+  NoteEnds(cache);
   cache->active = 0;
   FreeCache(cache);
   ForgetHandle(cache);
@@ -726,6 +820,7 @@ const uint8_t* tlx_id3_session_block(tlx_id3_context* ctx, uint32_t* length) {
 uint8_t* tlx_id3_read_session_end_keep(tlx_id3_context* ctx) {
   tlx_id3_read_cache* cache = Session(ctx);
   if (cache == nullptr) return nullptr;
+  NoteEnds(cache);
   uint8_t* head = cache->head;
   cache->head = nullptr;
   cache->head_loaded = 0;

@@ -55,6 +55,12 @@ typedef struct tlx_id3_read_cache {
   tlx_id3_v2_header header;
   uint8_t* lent;          /* frame data lent to the caller (tlx_id3_v2_lend_frame_data) */
   uint32_t lent_capacity; /* bytes allocated at lent */
+  /* The file's ends as far as read (tlx_id3_get_file_ends): unlike the
+     data above they outlive the session, until something writes. */
+  int32_t ends_size_known;
+  int32_t ends_head_known;
+  int32_t ends_tail_known;
+  tlx_id3_file_ends ends;
   int32_t failed; /* TLX_ID3_FAILED_* bits of the content access since the
                      caller last took them (tlx_id3_take_content_failure);
                      kept by sessions and resets */

@@ -228,6 +228,26 @@ TLX_API int32_t tlx_id3_get_path(tlx_id3_context* ctx, const wchar_t** path);
  *   failed a read or positioning (an I/O error); else TLX_ID3_E_NOMEM when a
  *   buffer of the file's content could not be allocated; TLX_ID3_E_PARAM. */
 TLX_API int32_t tlx_id3_take_content_failure(tlx_id3_context* ctx);
+/** The first bytes and the last 128 bytes of the file: what tells what it
+ * holds (an ID3v2 tag header, MPEG audio right at its start, an ID3v1
+ * trailer) and its length. */
+typedef struct tlx_id3_file_ends {
+  uint8_t head[10];      /**< the first bytes of the file */
+  uint32_t head_size;    /**< bytes in head: 10, fewer only for a shorter file */
+  uint8_t trailer[128];  /**< the last 128 bytes; zero for a shorter file */
+  int32_t has_trailer;   /**< 1 when trailer begins with "TAG" */
+  int32_t file_size;     /**< the file's length; -1 when it cannot be told
+                              (2 GiB or more) */
+} tlx_id3_file_ends;
+/** Fills @p ends from the file. What a read session of the context already
+ * read is not read again, also after the session, until something writes
+ * the file: after a session that read the tag the head costs nothing, and
+ * the trailer at most one positioning and one read (none when the session
+ * needed it); later calls cost nothing.
+ * @return TLX_ID3_OK; TLX_ID3_E_SEEK or TLX_ID3_E_READ when the file
+ *   cannot be read; TLX_ID3_E_PARAM; TLX_ID3_E_STATE while frame data is
+ *   streamed. */
+TLX_API int32_t tlx_id3_get_file_ends(tlx_id3_context* ctx, tlx_id3_file_ends* ends);
 /** Writes out buffered frame data and syncs the file (or the temporary file
  * of a rewrite) to disk.
  * @return TLX_ID3_OK; TLX_ID3_E_SEEK or TLX_ID3_E_WRITE for the buffer;

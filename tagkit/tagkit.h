@@ -192,6 +192,21 @@ class TLX_API CTagkit {
   ///   file is not edited); E_OUTOFMEMORY.
   HRESULT Close();
 
+  /// The first and last bytes of the open file and its length: what tells
+  /// which tags it holds (an ID3v2 header, an ID3v1 trailer) and whether it
+  /// is MP3 audio at all, without opening it again. The head costs no read
+  /// after Open, the trailer at most one.
+  struct FileEnds {
+    unsigned char head[10];      ///< the first bytes of the file
+    std::int32_t headSize;       ///< 10; fewer only for a shorter file
+    unsigned char trailer[128];  ///< the last 128 bytes; zero for a shorter file
+    bool hasTrailer;             ///< trailer begins with "TAG"
+    std::int64_t fileSize;       ///< -1 for a file of 2 GiB or more
+  };
+  /// @return S_OK; E_UNEXPECTED when the object is not open; E_FAIL when
+  ///   the file cannot be read.
+  HRESULT GetFileEnds(FileEnds& ends);
+
   /// Reads a text property (PROPID_TRACK, PROPID_ISRC, PROPID_TITLE,
   /// PROPID_GENRE, PROPID_COPYRIGHT, PROPID_ALBUM, PROPID_ARTIST,
   /// PROPID_COMPOSER, PROPID_ARTIST_URL). A property that the ID3v2 tag

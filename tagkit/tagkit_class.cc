@@ -180,6 +180,18 @@ HRESULT CTagkit::Clear() {
   return S_OK;
 }
 
+HRESULT CTagkit::GetFileEnds(FileEnds& ends) {
+  if (!m_isOpen) return E_UNEXPECTED;
+  tlx_id3_file_ends read;
+  if (tlx_id3_get_file_ends(Context(), &read) != TLX_ID3_OK) return E_FAIL;
+  std::memcpy(ends.head, read.head, sizeof ends.head);
+  ends.headSize = static_cast<std::int32_t>(read.head_size);
+  std::memcpy(ends.trailer, read.trailer, sizeof ends.trailer);
+  ends.hasTrailer = read.has_trailer != 0;
+  ends.fileSize = read.file_size;
+  return S_OK;
+}
+
 HRESULT CTagkit::GetV2version(std::int32_t& version) {
   tlx_id3_v2_header header;
   std::memset(&header, 0, sizeof(header));

@@ -163,6 +163,24 @@ std::string QueryAll(tlx_id3_context* ctx) {
   return out;
 }
 
+// The file's ends as the bytes have them.
+std::string EndsOf(const Bytes& file) {
+  const std::size_t head = std::min<std::size_t>(10, file.size());
+  std::string out(file.begin(), file.begin() + head);
+  if (file.size() >= 128 && std::equal(file.end() - 128, file.end() - 125, "TAG")) {
+    out += "|" + std::string(file.end() - 128, file.end());
+  }
+  return out + "|" + std::to_string(file.size());
+}
+
+std::string EndsOf(tlx_id3_context* ctx) {
+  tlx_id3_file_ends ends;
+  if (tlx_id3_get_file_ends(ctx, &ends) != TLX_ID3_OK) return "failed";
+  std::string out(ends.head, ends.head + ends.head_size);
+  if (ends.has_trailer) out += "|" + std::string(ends.trailer, ends.trailer + 128);
+  return out + "|" + std::to_string(ends.file_size);
+}
+
 // A read session answers as the file does, whatever the tag looks like, and
 // after it the file is read where the content stands.
 TEST_F(Id3Context, ReadSessionAnswersAsTheFileDoes) {
@@ -197,6 +215,9 @@ TEST_F(Id3Context, ReadSessionAnswersAsTheFileDoes) {
     EXPECT_EQ(TLX_ID3_OK, tlx_id3_take_content_failure(&cached));
     EXPECT_EQ(std::min<int32_t>(3, int32_t(c.second.size())), tlx_id3_position_content(&cached, 3, 0));
     tlx_id3_read_session_end(&cached);
+    // The ends, from the session's bytes or read anew, leave the position.
+    EXPECT_EQ(EndsOf(c.second), EndsOf(&cached));
+    EXPECT_EQ(EndsOf(c.second), EndsOf(&plain));
     uint8_t byte = 0;
     if (c.second.size() > 3) {
       ASSERT_EQ(1, tlx_id3_read_content(&cached, &byte, 1));
@@ -220,6 +241,7 @@ TEST_F(Id3Context, WritesInsideAReadSessionAreSeen) {
   EXPECT_EQ(428, tlx_id3_seek_content(&ctx, 1000, 0));
   EXPECT_EQ(1000, tlx_id3_seek_content(&ctx, 0, 2));
   tlx_id3_read_session_end(&ctx);
+  EXPECT_EQ(EndsOf(ReadFile(dir_.File("a.mp3"))), EndsOf(&ctx));  // not the old ends
   EXPECT_EQ(0, tlx_id3_destroy_context(&ctx));
   EXPECT_EQ(1000u, ReadFile(dir_.File("a.mp3")).size());
 }
@@ -302,6 +324,25 @@ TEST_F(Id3ContextFault, ReadSessionLoadsPassTheSeam) {
     tlx_fault_arm(op, 1);
     EXPECT_EQ(-1, op == TLX_FAULT_READ ? tlx_id3_read_content(&ctx, buffer, 8) : tlx_id3_seek_content(&ctx, 0, 0));
     EXPECT_EQ(TLX_ID3_E_READ, tlx_id3_take_content_failure(&ctx));
+  }
+  EXPECT_EQ(0, tlx_id3_destroy_context(&ctx));
+}
+
+// After a session that read the tag, the head of the file costs no read and
+// the trailer one; then neither.
+TEST_F(Id3ContextFault, FileEndsReuseTheSession) {
+  const Bytes file = Concat({Id3v2Tag(3, 0, RichFrames23(8000)), Audio(500),
+                             Id3v1("t", "", "", "", "", 1, 2)});
+  tlx_id3_context ctx;
+  ASSERT_EQ(0, tlx_id3_create_context(Make(file).c_str(), TLX_ID3_MODE_READ, nullptr, &ctx));
+  uint32_t count = 0;
+  tlx_id3_read_session_begin(&ctx);
+  ASSERT_EQ(0, tlx_id3_v2_get_frame_total_num(&ctx, &count));
+  tlx_id3_read_session_end(&ctx);
+  for (uint32_t reads : {1u, 0u}) {
+    tlx_fault_reset();
+    EXPECT_EQ(EndsOf(file), EndsOf(&ctx));
+    EXPECT_EQ(reads, tlx_fault_calls(TLX_FAULT_READ));
   }
   EXPECT_EQ(0, tlx_id3_destroy_context(&ctx));
 }

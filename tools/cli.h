@@ -133,6 +133,8 @@ struct FileHead {
 // caller saw that it is one): S_OK, or E_TAG_FILE_NOT_FOUND,
 // E_TAG_CANNOT_OPEN or E_FAIL.
 HRESULT ReadFileHead(const std::string& path, bool known_regular, FileHead& head);
+// The same bytes as the open object read them: S_OK or E_FAIL.
+HRESULT ReadFileHead(CTagkit& tag, FileHead& head);
 // MP3 content: an ID3v2 header, an MPEG audio frame header at the very
 // start, or an ID3v1 trailer.
 bool LooksLikeMp3(const FileHead& head);
@@ -149,6 +151,17 @@ struct TrailerView {
   int genre = 0;
 };
 std::optional<TrailerView> ReadTrailer(const FileHead& head);
+// What is known of a file around its task.
+struct FileLook {
+  bool found = false;      // the walk found it: skipped unless its content is MP3
+  bool head_read = false;  // head holds the file's first and last bytes
+  FileHead head;
+  bool skipped = false;    // not MP3: nothing was done
+};
+// Reads the file's ends into look (found: the walk saw a regular file):
+// S_OK, with look.skipped for a found file that is not MP3; a failure only
+// for a found file that cannot be read (of an operand, head_read stays false).
+HRESULT LookAt(const std::string& path, FileLook& look);
 
 // ---- frames.cc: every frame of the ID3v2 tag (show --all) ----
 // One frame, decoded as far as its kind allows.
@@ -246,9 +259,12 @@ struct FileOutcome {
 class FileTask {
  public:
   virtual ~FileTask() = default;
-  // head: the file's first and last bytes, or null when they could not be
-  // read (the work then reports its own failure).
-  virtual FileOutcome Run(const std::string& file, const FileHead* head) const = 0;
+  // look: what the caller read of the file (see ReadsHeadItself); the task
+  // sets look.skipped for a file it found not to be MP3.
+  virtual FileOutcome Run(const std::string& file, FileLook& look) const = 0;
+  // The task reads the file's ends itself through the object it opens, so
+  // that the file is opened once (LookAt when the object cannot open it).
+  virtual bool ReadsHeadItself() const { return false; }
   // Standard output for a file that failed before Run.
   virtual std::string FailureOutput(const Failure& failure) const;
   // Outputs are separated by a blank line (text views).

@@ -59,33 +59,39 @@ Result Process(const RunItem& item, const FileTask& task) {
     result.walk_failed = true;
     return result;
   }
-  FileHead head;
-  const HRESULT hr = ReadFileHead(item.path, item.found, head);
-  result.head_read = SUCCEEDED(hr);
-  if (item.found) {
+  FileLook look;
+  look.found = item.found;
+  if (!task.ReadsHeadItself()) {
+    const HRESULT hr = LookAt(item.path, look);
     if (FAILED(hr)) {
       const Failure failure{item.path, hr, "cannot open the file"};
       result.outcome.output = task.FailureOutput(failure);
       result.outcome.failure = failure;
       return result;
     }
-    if (!LooksLikeMp3(head)) {
+    if (look.skipped) {
       result.skipped = true;
       return result;
     }
   }
-  if (result.head_read) {
-    result.id3v2 = Id3v2Version(head);
-    result.id3v1 = head.has_trailer;
-  }
   try {
-    result.outcome = task.Run(item.path, result.head_read ? &head : nullptr);
+    result.outcome = task.Run(item.path, look);
+    if (look.skipped) {
+      result.outcome = FileOutcome();
+      result.skipped = true;
+      return result;
+    }
   } catch (const std::bad_alloc&) {
     result.outcome = FileOutcome();
     result.outcome.failure = Failure{item.path, E_OUTOFMEMORY, "cannot read the file"};
   } catch (const std::exception&) {
     result.outcome = FileOutcome();
     result.outcome.failure = Failure{item.path, E_FAIL, "cannot read the file"};
+  }
+  result.head_read = look.head_read;
+  if (look.head_read) {
+    result.id3v2 = Id3v2Version(look.head);
+    result.id3v1 = look.head.has_trailer;
   }
   return result;
 }

@@ -394,7 +394,8 @@ class SetTask : public FileTask {
   SetTask(const SetParser& parser, std::int32_t mode)
       : edits_(parser.edits), mode_(mode), options_(parser.run), json_(parser.json) {}
 
-  FileOutcome Run(const std::string& file, const FileHead* head) const override {
+  FileOutcome Run(const std::string& file, FileLook& look) const override {
+    const FileHead* head = look.head_read ? &look.head : nullptr;
     FileOutcome outcome;
     Failure failure{file, S_OK, ""};
     if (options_.dry_run) {

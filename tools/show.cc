@@ -166,15 +166,27 @@ struct ShowOptions {
 };
 
 // The ID3v2 version and the ID3v1 trailer are not properties of the class;
-// they come from the file's first and last bytes, read once per file.
-HRESULT LoadView(const std::string& file, const FileHead* head, const ShowOptions& options,
+// they come from the file's first and last bytes, as the object read them.
+// A file found by the walk that is not MP3 is left alone (look.skipped).
+HRESULT LoadView(const std::string& file, FileLook& look, const ShowOptions& options,
                  FileView& view) {
   view.file = file;
   CTagkit tag;
   const HRESULT hr = tag.Open(Utf8ToWide(file), TAGKIT_OPEN_READ | OpenFlags(options.run));
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    // Not being MP3 is no failure; nor is an operand's unreadable head.
+    const HRESULT looked = LookAt(file, look);
+    return FAILED(looked) ? looked : look.skipped ? S_OK : hr;
+  }
+  look.head_read = SUCCEEDED(ReadFileHead(tag, look.head));
+  if (look.found && !look.head_read) return E_FAIL;
+  if (look.found && !LooksLikeMp3(look.head)) {
+    look.skipped = true;
+    return S_OK;
+  }
   ReadProperties(tag, view);
   tag.Close();
+  const FileHead* head = look.head_read ? &look.head : nullptr;
   if (head != nullptr) {
     const int major = Id3v2Version(*head);
     if (major == 2 || major == 3 || (major == 4 && !options.run.strict)) {
@@ -336,10 +348,11 @@ class ShowTask : public FileTask {
  public:
   explicit ShowTask(const ShowOptions& options) : options_(options) {}
 
-  FileOutcome Run(const std::string& file, const FileHead* head) const override {
+  FileOutcome Run(const std::string& file, FileLook& look) const override {
     FileOutcome outcome;
     FileView view;
-    const HRESULT hr = LoadView(file, head, options_, view);
+    const HRESULT hr = LoadView(file, look, options_, view);
+    if (look.skipped) return outcome;
     if (FAILED(hr)) {
       outcome.failure = Failure{file, hr, "cannot open the file"};
       outcome.output = FailureOutput(*outcome.failure);
@@ -364,6 +377,7 @@ class ShowTask : public FileTask {
   }
 
   bool BlankLineBetween() const override { return !options_.json; }
+  bool ReadsHeadItself() const override { return true; }
 
  private:
   const ShowOptions options_;

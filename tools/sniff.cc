@@ -1,7 +1,6 @@
 // What a file's first 10 and last 128 bytes tell: whether it holds MP3 audio,
-// the version of its ID3v2 tag and its ID3v1 trailer. One open and two reads
-// per file, so that a library scan opens each file only once more than the
-// class itself does.
+// the version of its ID3v2 tag and its ID3v1 trailer. Read with one open and
+// two reads, or from what an open object read already.
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +75,28 @@ HRESULT ReadFileHead(const std::string& path, bool known_regular, FileHead& file
     return E_FAIL;
   }
   file.has_trailer = std::memcmp(file.trailer, "TAG", 3) == 0;
+  return S_OK;
+}
+
+HRESULT ReadFileHead(CTagkit& tag, FileHead& file) {
+  file = FileHead();
+  CTagkit::FileEnds ends;
+  const HRESULT hr = tag.GetFileEnds(ends);
+  if (FAILED(hr)) return hr;
+  std::memcpy(file.head, ends.head, kHeadSize);
+  file.head_size = static_cast<std::size_t>(ends.headSize);
+  std::memcpy(file.trailer, ends.trailer, kTrailerSize);
+  file.has_trailer = ends.hasTrailer;
+  file.file_size = ends.fileSize;
+  return S_OK;
+}
+
+HRESULT LookAt(const std::string& path, FileLook& look) {
+  const HRESULT hr = ReadFileHead(path, look.found, look.head);
+  look.head_read = SUCCEEDED(hr);
+  if (!look.found) return S_OK;
+  if (FAILED(hr)) return hr;
+  look.skipped = !LooksLikeMp3(look.head);
   return S_OK;
 }
 
