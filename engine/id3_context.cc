@@ -212,13 +212,13 @@ int32_t LoadHead(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
   return 0;
 }
 
-// Reads the last bytes of the file, where the ID3v1 trailer lives.
+// Reads the last bytes of the file, where the ID3v1 trailer lives: one call
+// at the known length, the handle left where it may.
 int32_t LoadTail(tlx_id3_context* ctx, tlx_id3_read_cache* cache) {
   int32_t length = cache->size < TLX_ID3_TRAILER_SIZE ? cache->size : TLX_ID3_TRAILER_SIZE;
   int32_t at = cache->size - length;
-  // Counted from the end, the file layer needs no length of its own.
-  if (RealSeek(ctx, cache, -length, 2) != at) return -1;
-  int32_t got = RealRead(ctx, cache, cache->tail, static_cast<uint32_t>(length));
+  ForgetHandle(cache);
+  int32_t got = NoteIo(ctx, tlx_pread(ctx->fd, cache->tail, static_cast<uint32_t>(length), at));
   if (got < 0) return -1;
   cache->tail_at = at;
   cache->tail_len = static_cast<uint32_t>(got);

@@ -122,6 +122,10 @@ TLX_API int32_t tlx_close(int* handle);
 /** Reads up to @p count bytes into the caller's @p buffer.
  * @return the bytes read (fewer only at the end of the file), -1 on failure. */
 TLX_API int32_t tlx_read(int handle, void* buffer, uint32_t count);
+/** Reads up to @p count bytes from @p offset in one call, without a
+ * positioning first; where the handle stands afterwards is unspecified.
+ * @return the bytes read (fewer only at the end of the file), -1 on failure. */
+TLX_API int32_t tlx_pread(int handle, void* buffer, uint32_t count, int32_t offset);
 /** Writes @p count bytes from the caller's @p buffer.
  * @return the bytes written (fewer on a partial failure), -1 on failure. */
 TLX_API int32_t tlx_write(int handle, const void* buffer, uint32_t count);

@@ -176,6 +176,10 @@ TEST_F(FileTest, ReadWriteSeekTruncate) {
   EXPECT_EQ(2, tlx_write(h.fd, "AB", 2));
   EXPECT_EQ(4, tlx_read(h.fd, buffer, 16));  // fewer only at the end
   EXPECT_EQ(0, tlx_read(h.fd, buffer, 16));
+  EXPECT_EQ(3, tlx_pread(h.fd, buffer, 16, 7));
+  EXPECT_EQ("789", std::string(buffer, 3));
+  EXPECT_EQ(0, tlx_pread(h.fd, buffer, 16, 50));
+  EXPECT_EQ(-1, tlx_pread(h.fd, buffer, 16, -1));
   EXPECT_EQ(0, tlx_fsync(h.fd));
   EXPECT_EQ(7, tlx_lseek(h.fd, 7, 0));
   EXPECT_EQ(0, tlx_set_end_of_file(h.fd));

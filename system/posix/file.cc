@@ -329,6 +329,22 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
   return static_cast<int32_t>(done);
 }
 
+int32_t tlx_pread(int handle, void* buffer, uint32_t count, int32_t offset) {
+  if (handle < 0 || buffer == nullptr || offset < 0) return InvalidRequest();
+  if (FaultHit(TLX_FAULT_READ)) return -1;
+  if (count > INT32_MAX) count = INT32_MAX;
+  char* out = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    ssize_t n = pread(handle, out + done, count - done, static_cast<off_t>(offset) + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return done > 0 ? static_cast<int32_t>(done) : IoFailure();
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
   if (handle < 0 || buffer == nullptr) return InvalidRequest();
   if (FaultHit(TLX_FAULT_WRITE)) return -1;

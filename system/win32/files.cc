@@ -271,6 +271,20 @@ int32_t tlx_read(int handle, void* buffer, uint32_t count) {
   return static_cast<int32_t>(done);
 }
 
+// A synchronous handle reads at the overlapped offset and moves there.
+int32_t tlx_pread(int handle, void* buffer, uint32_t count, int32_t offset) {
+  if (!Usable(handle) || buffer == nullptr || offset < 0) return tlx_internal::InvalidRequest();
+  if (tlx_internal::FaultHit(TLX_FAULT_READ)) return -1;
+  if (count > static_cast<uint32_t>(INT32_MAX)) count = INT32_MAX;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  DWORD done = 0;
+  if (!ReadFile(ToHandle(handle), buffer, count, &done, &at)) {
+    return GetLastError() == ERROR_HANDLE_EOF ? 0 : tlx_internal::IoFailure();
+  }
+  return static_cast<int32_t>(done);
+}
+
 int32_t tlx_write(int handle, const void* buffer, uint32_t count) {
   if (!Usable(handle) || buffer == nullptr) return tlx_internal::InvalidRequest();
   if (tlx_internal::FaultHit(TLX_FAULT_WRITE)) return -1;
