@@ -143,6 +143,15 @@ int32_t LocateFrame(tlx_id3_context* ctx, const char* name, const tlx_id3_v2_wal
   return TLX_ID3_OK;
 }
 
+// What the frame data calls begin with: the state allows reading, then the
+// occurrence of the identifier.
+int32_t LocateOccurrence(tlx_id3_context* ctx, const char* name, uint32_t id, uint32_t occurrence,
+                         tlx_id3_v2_header* header, tlx_id3_v2_walk_result* result) {
+  if (StateForbidsReading(ctx)) return Fail("in %s() transaction is invalid.", name, TLX_ID3_E_STATE);
+  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
+  return LocateFrame(ctx, name, &query, header, result);
+}
+
 int32_t InitStreaming(tlx_id3_context* ctx, const char* name,
                       const tlx_id3_v2_walk_query* query) {
   if (ctx == NULL) return Fail("in %s() parameter is invalid.", name, TLX_ID3_E_PARAM);
@@ -167,13 +176,9 @@ int32_t tlx_id3_v2_get_frame_data(tlx_id3_context* ctx, uint32_t id, uint32_t oc
   if (ctx == NULL || size == NULL || buffer == NULL) {
     return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
   }
-  if (StateForbidsReading(ctx)) {
-    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
-  }
-  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
   tlx_id3_v2_header header;
   tlx_id3_v2_walk_result result;
-  int32_t rc = LocateFrame(ctx, kName, &query, &header, &result);
+  int32_t rc = LocateOccurrence(ctx, kName, id, occurrence, &header, &result);
   if (rc != TLX_ID3_OK) return rc;
   tlx_id3_frame_source source;
   int32_t decode = 0;
@@ -200,15 +205,11 @@ int32_t tlx_id3_v2_lend_frame_data(tlx_id3_context* ctx, uint32_t id, uint32_t o
   if (ctx == NULL || data == NULL || size == NULL || ctx->work == NULL) {
     return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
   }
-  if (StateForbidsReading(ctx)) {
-    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
-  }
   *data = NULL;
   *size = 0;
-  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
   tlx_id3_v2_header header;
   tlx_id3_v2_walk_result result;
-  int32_t rc = LocateFrame(ctx, kName, &query, &header, &result);
+  int32_t rc = LocateOccurrence(ctx, kName, id, occurrence, &header, &result);
   if (rc != TLX_ID3_OK) return rc;
   if (!result.found) return Fail("in %s() ID3v2 frame is not found.", kName, TLX_ID3_E_NOT_FOUND);
   // No frame is larger than its tag: a bigger size is damage, not a reason
@@ -233,13 +234,9 @@ int32_t tlx_id3_v2_get_frame_data_offset(tlx_id3_context* ctx, uint32_t id,
   if (ctx == NULL || offset == NULL) {
     return Fail("in %s() parameter is invalid.", kName, TLX_ID3_E_PARAM);
   }
-  if (StateForbidsReading(ctx)) {
-    return Fail("in %s() transaction is invalid.", kName, TLX_ID3_E_STATE);
-  }
-  tlx_id3_v2_walk_query query = {0, id, 1, occurrence};
   tlx_id3_v2_header header;
   tlx_id3_v2_walk_result result;
-  int32_t rc = LocateFrame(ctx, kName, &query, &header, &result);
+  int32_t rc = LocateOccurrence(ctx, kName, id, occurrence, &header, &result);
   if (rc != TLX_ID3_OK) return rc;
   *offset = static_cast<uint32_t>(result.frame_pos) +
             tlx_id3_v2_frame_header_size(header.version);

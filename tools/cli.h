@@ -84,6 +84,8 @@ struct Failure {
 std::string FailureLine(const Failure& failure);
 // "NAME: what failed: sentence", the value of the JSON "error" key.
 std::string FailureText(const Failure& failure);
+// The JSON line that stands for a file that failed: {"file":...,"error":...}.
+std::string FailureJsonLine(const Failure& failure);
 
 // ---- files.cc: whole files and the working copy of `set` ----
 // Reads a whole file; on failure returns the code that fits (not found,

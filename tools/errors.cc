@@ -62,6 +62,17 @@ std::string FailureText(const Failure& failure) {
   return text + ResultSentence(failure.code);
 }
 
+std::string FailureJsonLine(const Failure& failure) {
+  JsonWriter writer;
+  writer.BeginObject();
+  writer.Key("file");
+  writer.String(failure.file);
+  writer.Key("error");
+  writer.String(FailureText(failure));
+  writer.EndObject();
+  return writer.str() + "\n";
+}
+
 std::string FailureLine(const Failure& failure) {
   return Printable(failure.file) + ": " + FailureText(failure);
 }

@@ -419,15 +419,7 @@ class SetTask : public FileTask {
   }
 
   std::string FailureOutput(const Failure& failure) const override {
-    if (!json_) return std::string();
-    JsonWriter writer;
-    writer.BeginObject();
-    writer.Key("file");
-    writer.String(failure.file);
-    writer.Key("error");
-    writer.String(FailureText(failure));
-    writer.EndObject();
-    return writer.str() + "\n";
+    return json_ ? FailureJsonLine(failure) : std::string();
   }
 
  private:

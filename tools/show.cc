@@ -1,5 +1,4 @@
 // `tagkit show`: every property of each file, as aligned text or JSON lines.
-#include <cstdio>
 #include <iostream>
 #include <optional>
 #include <utility>
@@ -83,18 +82,6 @@ struct FileView {
   std::optional<FrameListing> frames;  // --all
 };
 
-std::optional<std::string> FormatDate(double date) {
-  std::int32_t year = 0, month = 0, day = 0;
-  if (!CXDate::GetYear(date, year) || !CXDate::GetMonth(date, month) ||
-      !CXDate::GetDay(date, day)) {
-    return std::nullopt;
-  }
-  char text[16];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d", static_cast<int>(year),
-                static_cast<int>(month), static_cast<int>(day));
-  return std::string(text);
-}
-
 // Buffers of CMusicId and CGeob come from the COM task allocator.
 struct TaskMem {
   unsigned char* data = nullptr;
@@ -130,7 +117,7 @@ void ReadProperties(CTagkit& tag, FileView& view) {
     view.texts.emplace_back(&property, std::move(utf8));
   }
   double date = TAGKIT_NO_DATE;
-  if (tag.GetDate(PROPID_RELEASE_DATE, date) == S_OK) view.release_date = FormatDate(date);
+  if (tag.GetDate(PROPID_RELEASE_DATE, date) == S_OK) view.release_date = DateText(date);
 
   CTagkit::PictureVector pictures;
   if (tag.GetBinary(PROPID_PICTURE, pictures) == S_OK && !pictures.empty() && pictures.front()) {
@@ -365,15 +352,7 @@ class ShowTask : public FileTask {
   // JSON lines keep one line per file: an error object stands for a file
   // that cannot be shown.
   std::string FailureOutput(const Failure& failure) const override {
-    if (!options_.json) return std::string();
-    JsonWriter writer;
-    writer.BeginObject();
-    writer.Key("file");
-    writer.String(failure.file);
-    writer.Key("error");
-    writer.String(FailureText(failure));
-    writer.EndObject();
-    return writer.str() + "\n";
+    return options_.json ? FailureJsonLine(failure) : std::string();
   }
 
   bool BlankLineBetween() const override { return !options_.json; }
